@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/PendingOperation.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace sondrel::platform {
+
+// HTTP GET without blocking the event loop; the body is handed over as it arrives.
+class HttpClient {
+public:
+    virtual ~HttpClient() = default;
+
+    struct Handlers {
+        // The response headers arrived (any status); contentType is the Content-Type header's value.
+        std::function<void(const QByteArray& contentType)> responseStarted;
+        // The next piece of the body, in arrival order.
+        std::function<void(const QByteArray& bytes)> bodyData;
+        // The whole body has arrived.
+        std::function<void()> finished;
+        // The transfer failed (refused, reset, name not resolved, TLS, ...).
+        std::function<void()> failed;
+    };
+
+    // Starts a GET of url. Exactly one of finished and failed is called, unless the returned
+    // operation is destroyed first, which aborts the request.
+    virtual std::unique_ptr<PendingOperation> get(const QUrl& url, Handlers handlers) = 0;
+};
+
+} // namespace sondrel::platform

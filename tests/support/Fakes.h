@@ -1,0 +1,202 @@
+#pragma once
+
+#include "platform/Services.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+namespace sondrel::test {
+
+using namespace sondrel::platform;
+
+// Records every box; show() returns at once, as if the user pressed OK.
+class FakeMessageBoxes final : public MessageBoxes {
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        MessageIcon icon;
+    };
+    void show(const QString& text, const QString& title, MessageIcon icon) override
+    {
+        shown.append({text, title, icon});
+        if (onShow)
+            onShow(shown.back());
+    }
+    QStringList texts() const
+    {
+        QStringList all;
+        for (const auto& s : shown)
+            all.append(s.text);
+        return all;
+    }
+    QList<Shown> shown;
+    std::function<void(const Shown&)> onShow;
+};
+
+// A real monotonic clock with a wall clock the test can pin.
+class FakeClock final : public Clock {
+public:
+    FakeClock() { m_started.start(); }
+    qint64 monotonicMs() const override { return m_started.elapsed() + offsetMs; }
+    QDateTime now() const override { return wallClock.isValid() ? wallClock : QDateTime::currentDateTime(); }
+    QDateTime wallClock;
+    qint64 offsetMs = 0;
+
+private:
+    QElapsedTimer m_started;
+};
+
+class FakeConnection final : public ConnectionService {
+public:
+    bool attemptConnect() override
+    {
+        ++connectCalls;
+        return connectResult;
+    }
+    bool hangUp() override
+    {
+        ++hangUpCalls;
+        return hangUpResult;
+    }
+    bool connectResult = true;
+    bool hangUpResult = true;
+    int connectCalls = 0;
+    int hangUpCalls = 0;
+};
+
+// Calls back through the event loop with a canned outcome.
+class DeferredOperation final : public QObject, public PendingOperation {
+public:
+    explicit DeferredOperation(std::function<void()> fire, int delayMs = 0)
+    {
+        QTimer::singleShot(delayMs, this, [fire = std::move(fire)] { fire(); });
+    }
+};
+
+class FakeIcmpEcho final : public IcmpEcho {
+public:
+    bool available() override { return isAvailable; }
+    std::unique_ptr<PendingOperation> send(quint32 address, const QByteArray& payload, int timeoutMs,
+                                           Done done) override
+    {
+        ++sendCount;
+        lastAddress = address;
+        lastPayload = payload;
+        lastTimeout = timeoutMs;
+        EchoReply reply = nextReply ? nextReply(address, payload) : echoOf(address, payload);
+        return std::make_unique<DeferredOperation>([done, reply] { done(reply); }, delayMs);
+    }
+    static EchoReply echoOf(quint32 address, const QByteArray& payload)
+    {
+        EchoReply reply;
+        reply.address = address;
+        reply.status = IpStatus::Success;
+        reply.dataSize = static_cast<qint32>(payload.size());
+        std::copy(payload.begin(), payload.end(), reply.data.begin());
+        return reply;
+    }
+    bool isAvailable = true;
+    int delayMs = 0;
+    int sendCount = 0;
+    quint32 lastAddress = 0;
+    QByteArray lastPayload;
+    int lastTimeout = 0;
+    std::function<EchoReply(quint32, const QByteArray&)> nextReply;
+};
+
+// Resolves from a table; unknown names give empty text. Dotted addresses resolve to themselves.
+class FakeHostResolver final : public HostResolver {
+public:
+    std::unique_ptr<PendingOperation> lookup(const QString& name, Done done) override
+    {
+        ++lookupCount;
+        QString address = table.value(name);
+        if (address.isEmpty() && QHostAddressLike(name))
+            address = name;
+        return std::make_unique<DeferredOperation>([done, address] { done(address); });
+    }
+    static bool QHostAddressLike(const QString& name)
+    {
+        const auto parts = name.split(u'.');
+        if (parts.size() != 4)
+            return false;
+        for (const auto& part : parts) {
+            bool ok = false;
+            const int v = part.toInt(&ok);
+            if (!ok || v < 0 || v > 255)
+                return false;
+        }
+        return true;
+    }
+    QHash<QString, QString> table;
+    int lookupCount = 0;
+};
+
+// Answers every GET with a canned body, or fails, or never answers.
+class FakeHttpClient final : public HttpClient {
+public:
+    enum class Mode { Body, Fail, Silent };
+    std::unique_ptr<PendingOperation> get(const QUrl& url, Handlers handlers) override
+    {
+        requested.append(url);
+        switch (mode) {
+        case Mode::Silent:
+            return std::make_unique<DeferredOperation>([] {}, 1 << 30);
+        case Mode::Fail:
+            return std::make_unique<DeferredOperation>([handlers] { handlers.failed(); });
+        case Mode::Body:
+            break;
+        }
+        return std::make_unique<DeferredOperation>([handlers, body = body, contentType = contentType] {
+            if (handlers.responseStarted)
+                handlers.responseStarted(contentType);
+            if (handlers.bodyData && !body.isEmpty())
+                handlers.bodyData(body);
+            handlers.finished();
+        });
+    }
+    Mode mode = Mode::Body;
+    QByteArray body;
+    QByteArray contentType = "text/html; charset=utf-8";
+    QList<QUrl> requested;
+};
+
+class FakeDesktopShell final : public DesktopShell {
+public:
+    OpenResult openDocument(const QString& path) override
+    {
+        opened.append(path);
+        return result;
+    }
+    OpenResult result = OpenResult::Opened;
+    QStringList opened;
+};
+
+class NullTcpSocketFactory final : public TcpSocketFactory {
+public:
+    std::unique_ptr<TcpSocket> create() override { return nullptr; }
+};
+
+// One fake of every platform interface; tests swap single members for real implementations.
+struct FakeSystem {
+    FakeMessageBoxes messages;
+    FakeClock clock;
+    FakeConnection connection;
+    FakeIcmpEcho echo;
+    FakeHostResolver resolver;
+    FakeHttpClient http;
+    NullTcpSocketFactory nullTcp;
+    TcpSocketFactory* tcp = &nullTcp;
+    FakeDesktopShell shell;
+
+    Services services() { return Services{messages, clock, connection, echo, resolver, http, *tcp, shell}; }
+};
+
+} // namespace sondrel::test
