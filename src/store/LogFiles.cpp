@@ -1,0 +1,101 @@
+#include "store/LogFiles.h"
+
+#include "store/FixedText.h"
+#include "store/LogFormat.h"
+#include "store/Paths.h"
+#include "store/RecordFile.h"
+
+namespace sondrel::store {
+
+LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
+    : m_programFolder(std::move(programFolder))
+    , m_messages(messages) {}
+
+LogFiles::~LogFiles() = default;
+
+void LogFiles::createnewlogfile() {
+    // A log still open from an earlier Start takes no more lines.
+    closeAll();
+    if (!openNextLog())
+        m_messages.show(QStringLiteral("Cannot find log.dat in the Data sub folder"), platform::applicationTitle());
+}
+
+bool LogFiles::openNextLog() {
+    const RecordFile counterFile(dataFile(m_programFolder, QStringLiteral("log.dat")), kLogCounterLength);
+    QByteArray record;
+    if (!counterFile.read(1, record))
+        return false;
+    const std::optional<qint16> counter = nextLogCounter(readInt16(record, 0));
+    if (!counter)
+        return false;
+    writeInt16(record, 0, *counter);
+    if (!counterFile.replace(1, record))
+        return false;
+
+    m_logFileName = logsFile(m_programFolder, numberedLogName(*counter));
+    auto log = std::make_unique<QFile>(m_logFileName);
+    // Unbuffered: every line goes to the system in the write that adds it.
+    if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return false;
+    m_log = std::move(log);
+    return true;
+}
+
+void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber) {
+    const int recordNumber = recordNumberValue(RecordNumber);
+    if (recordNumber > kLastLogNumber || !isLogOpen())
+        return;
+    const QByteArray line = encodeLogLine(logstr);
+    if (m_log->write(line) != line.size())
+        return;
+    if (recordNumber <= 0)
+        return;
+    const RecordFile records(logsFile(m_programFolder, QStringLiteral("tmp.log")), kLogRecordLength);
+    records.writeInPlace(recordNumber, encodeLogRecord(logstr));
+}
+
+void LogFiles::closeAll() {
+    if (m_log)
+        m_log->close();
+    m_log.reset();
+}
+
+bool LogFiles::isLogOpen() const {
+    return m_log && m_log->isOpen();
+}
+
+QString LogFiles::LogFileName() const {
+    return m_logFileName;
+}
+
+void LogFiles::recreateRecordFile() {
+    const QString path = logsFile(m_programFolder, QStringLiteral("tmp.log"));
+    QFile::remove(path);
+    RecordFile(path, kLogRecordLength).ensureExists();
+}
+
+QStringList readRecordLines(const QString& programFolder, int count, QString* error) {
+    QStringList lines;
+    if (count <= 0)
+        return lines;
+    lines.reserve(count);
+
+    QByteArray bytes;
+    const RecordFile records(logsFile(programFolder, QStringLiteral("tmp.log")), kLogRecordLength);
+    if (records.ensureExists(error)) {
+        QFile file(records.path());
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.read(qint64(count) * kLogRecordLength);
+        else if (error)
+            *error = file.errorString();
+    }
+    for (int i = 0; i < count; ++i) {
+        const qsizetype offset = qsizetype(i) * kLogRecordLength;
+        lines.append(offset < bytes.size() ? decodeLogRecord(QByteArrayView(bytes).sliced(offset).first(
+                                                 qMin(kLogRecordLength, bytes.size() - offset)))
+                                           : QString());
+    }
+    return lines;
+}
+
+} // namespace sondrel::store

@@ -1,0 +1,47 @@
+#include "store/LogFormat.h"
+
+#include "platform/CodePage.h"
+#include "store/FixedText.h"
+
+#include <limits>
+
+namespace sondrel::store {
+
+std::optional<qint16> nextLogCounter(qint16 stored) {
+    if (stored == 0)
+        return 1;
+    if (stored < 0 || stored >= kLastLogNumber)
+        return std::nullopt;
+    return static_cast<qint16>(stored + 1);
+}
+
+QString numberedLogName(qint16 counter) {
+    return QStringLiteral("%1.log").arg(int(counter), 6, 10, QLatin1Char('0'));
+}
+
+QByteArray encodeLogLine(const QString& line) {
+    return '"' + platform::toCodePage(line) + "\"\r\n";
+}
+
+QByteArray encodeLogRecord(const QString& line) {
+    QByteArray record(kLogRecordLength, ' ');
+    writeFixedText(record, 0, kLogRecordLength, trimSpaces(line));
+    return record;
+}
+
+QString decodeLogRecord(QByteArrayView record) {
+    return readFixedText(record, 0, qMin(record.size(), kLogRecordLength));
+}
+
+int recordNumberValue(QStringView recordNumber) {
+    const QString trimmed = trimSpaces(recordNumber);
+    qint64 value = 0;
+    for (const QChar c : trimmed) {
+        if (c < u'0' || c > u'9')
+            break;
+        value = qMin<qint64>(value * 10 + (c.unicode() - u'0'), std::numeric_limits<int>::max());
+    }
+    return static_cast<int>(value);
+}
+
+} // namespace sondrel::store

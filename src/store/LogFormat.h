@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace sondrel::store {
+
+// data/log.dat: one 2-byte record, the number of the last numbered log created.
+inline constexpr qsizetype kLogCounterLength = 2;
+// logs/tmp.log: one 200-byte record per check of the current run.
+inline constexpr qsizetype kLogRecordLength = 200;
+// The highest number a numbered log can carry.
+inline constexpr qint16 kLastLogNumber = 32767;
+
+// The counter that follows the stored one: 0 (a new file) gives 1. None at the 16-bit limit, and none
+// for a negative (damaged) counter, whose next name would not be a fresh six-digit one.
+std::optional<qint16> nextLogCounter(qint16 stored);
+
+// "000001.log" for 1 ... "032767.log" for 32767: the number padded with zeros to six digits.
+QString numberedLogName(qint16 counter);
+
+// One line of a numbered log: the text in double quotes, as given (nothing trimmed or escaped), then CR LF.
+QByteArray encodeLogLine(const QString& line);
+
+// A record of logs/tmp.log: the line trimmed of surrounding spaces, left-aligned and space-padded
+// or cut to 200 characters.
+QByteArray encodeLogRecord(const QString& line);
+QString decodeLogRecord(QByteArrayView record);
+
+// The check number held in a RecordNumber text: surrounding spaces removed, then its leading decimal
+// digits (0 when there are none). Values too large for an int read as INT_MAX.
+int recordNumberValue(QStringView recordNumber);
+
+} // namespace sondrel::store

@@ -1,0 +1,108 @@
+#include "store/RecordFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace sondrel::store {
+
+namespace {
+
+bool fail(QString* error, const QString& reason) {
+    if (error)
+        *error = reason;
+    return false;
+}
+
+// Writes every byte, retrying after a short write so that the failing call reports the system's reason
+// (a full disk ends the first call early without an error).
+bool writeFully(QFileDevice& file, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return file.flush();
+}
+
+} // namespace
+
+bool RecordFile::ensureExists(QString* error) const {
+    QFile file(m_path);
+    if (file.exists())
+        return true;
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(error, file.errorString());
+    return true;
+}
+
+bool RecordFile::read(int n, QByteArray& record, QString* error) const {
+    record = QByteArray(m_length, '\0');
+    if (n < 1)
+        return fail(error, QStringLiteral("Bad record number"));
+    if (!ensureExists(error))
+        return false;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(error, file.errorString());
+    const qint64 offset = qint64(n - 1) * m_length;
+    if (offset >= file.size())
+        return true;
+    if (!file.seek(offset))
+        return fail(error, file.errorString());
+    const QByteArray bytes = file.read(m_length);
+    if (bytes.isNull() && file.error() != QFileDevice::NoError)
+        return fail(error, file.errorString());
+    record.replace(0, bytes.size(), bytes);
+    return true;
+}
+
+bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) const {
+    if (n < 1)
+        return fail(error, QStringLiteral("Bad record number"));
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return fail(error, file.errorString());
+    const qint64 offset = qint64(n - 1) * m_length;
+    if (file.size() < offset && !file.resize(offset))
+        return fail(error, file.errorString());
+    if (!file.seek(offset) || !writeFully(file, QByteArrayView(record).first(qMin(record.size(), m_length))))
+        return fail(error, file.errorString());
+    return true;
+}
+
+bool RecordFile::replace(int n, const QByteArray& record, QString* error) const {
+    if (n < 1)
+        return fail(error, QStringLiteral("Bad record number"));
+    QByteArray content;
+    {
+        QFile existing(m_path);
+        if (existing.exists()) {
+            if (!existing.open(QIODevice::ReadOnly))
+                return fail(error, existing.errorString());
+            content = existing.readAll();
+            if (existing.error() != QFileDevice::NoError)
+                return fail(error, existing.errorString());
+        }
+    }
+    const qsizetype offset = qsizetype(n - 1) * m_length;
+    if (content.size() < offset + m_length)
+        content.append(QByteArray(offset + m_length - content.size(), '\0'));
+    content.replace(offset, m_length, record.left(m_length).leftJustified(m_length, '\0'));
+
+    // Qt's commit() does not notice a failed final flush and would rename a cut-off file over the old
+    // one, so every byte is written and checked before it.
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(error, file.errorString());
+    if (!writeFully(file, content)) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(error, reason);
+    }
+    if (!file.commit())
+        return fail(error, file.errorString());
+    return true;
+}
+
+} // namespace sondrel::store

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <utility>
+
+namespace sondrel::store {
+
+// A file of fixed-length records without header: record n (from 1) lies at (n - 1) * length.
+// Failures give false and, where asked, the system's reason.
+class RecordFile {
+public:
+    RecordFile(QString path, qsizetype recordLength)
+        : m_path(std::move(path))
+        , m_length(recordLength) {}
+
+    const QString& path() const { return m_path; }
+
+    // Creates the file empty when it does not exist.
+    bool ensureExists(QString* error = nullptr) const;
+
+    // Reads record n into record; a record at or past the end of the file reads as zero bytes.
+    // The file is created empty when missing.
+    bool read(int n, QByteArray& record, QString* error = nullptr) const;
+
+    // Writes record n in place, extending the file with zero bytes when n lies past its end.
+    bool writeInPlace(int n, const QByteArray& record, QString* error = nullptr) const;
+
+    // Writes record n by replacing the whole file at once (write a new file, then rename), so a
+    // crash or a full disk leaves the earlier content whole.
+    bool replace(int n, const QByteArray& record, QString* error = nullptr) const;
+
+private:
+    QString m_path;
+    qsizetype m_length;
+};
+
+} // namespace sondrel::store

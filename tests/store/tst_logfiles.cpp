@@ -1,0 +1,232 @@
+#include "store/LogFiles.h"
+#include "store/LogFormat.h"
+
+#include "support/Fakes.h"
+#include "support/FileSizeLimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sondrel::store;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray counter(qint16 value) {
+    return QByteArray(1, char(value & 0xff)) + QByteArray(1, char((value >> 8) & 0xff));
+}
+
+QByteArray padded(const QByteArray& text) {
+    return text + QByteArray(200 - text.size(), ' ');
+}
+
+} // namespace
+
+class TestLogFiles : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+    sondrel::test::FakeMessageBoxes m_messages;
+    std::unique_ptr<LogFiles> m_logs;
+
+    QString logDat() const { return m_folder + QStringLiteral("/data/log.dat"); }
+    QString tmpLog() const { return m_folder + QStringLiteral("/logs/tmp.log"); }
+    QStringList logsFolder() const { return QDir(m_folder + QStringLiteral("/logs")).entryList(QDir::Files); }
+    void expectCannotFindLogDat() {
+        QCOMPARE(m_messages.texts(), QStringList{"Cannot find log.dat in the Data sub folder"});
+        QCOMPARE(m_messages.shown.first().title, sondrel::platform::applicationTitle());
+        QVERIFY(!m_logs->isLogOpen());
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction()) +
+                   QString::fromLatin1(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/data")));
+        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/logs")));
+        m_messages.shown.clear();
+        m_logs = std::make_unique<LogFiles>(m_folder, m_messages);
+    }
+
+    // createnewlogfile
+
+    void newLog_advancesCounterAndPadsName_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("no file") << QByteArray() << "000001.log";
+        QTest::newRow("9") << counter(9) << "000010.log";
+        QTest::newRow("99") << counter(99) << "000100.log";
+        QTest::newRow("999") << counter(999) << "001000.log";
+        QTest::newRow("9999, longer file") << counter(9999) + "xy"
+                                           << "010000.log";
+        QTest::newRow("32766") << counter(32766) << "032767.log";
+    }
+    void newLog_advancesCounterAndPadsName() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, name);
+        if (!stored.isEmpty())
+            writeAll(logDat(), stored);
+        m_logs->createnewlogfile();
+        QCOMPARE(m_messages.texts(), QStringList());
+        QCOMPARE(logsFolder(), QStringList{name});
+        QVERIFY(m_logs->isLogOpen());
+        QCOMPARE(m_logs->LogFileName(), m_folder + QStringLiteral("/logs/") + name);
+        const QByteArray saved = readAll(logDat());
+        QCOMPARE(saved.size(), qMax<qsizetype>(2, stored.size()));
+        QCOMPARE(saved.sliced(2), stored.mid(2));
+        QCOMPARE(numberedLogName(qint16(uchar(saved[0]) | uchar(saved[1]) << 8)), name);
+    }
+
+    void counterAtLimitOrDamaged_changesNothing_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("32767") << counter(32767);
+        QTest::newRow("negative") << counter(-3);
+    }
+    void counterAtLimitOrDamaged_changesNothing() {
+        QFETCH(QByteArray, stored);
+        writeAll(logDat(), stored);
+        m_logs->createnewlogfile();
+        expectCannotFindLogDat();
+        QCOMPARE(readAll(logDat()), stored);
+        QCOMPARE(logsFolder(), QStringList());
+    }
+
+    void missingLogsFolder_stillAdvancesCounter() {
+        QVERIFY(QDir(m_folder + QStringLiteral("/logs")).removeRecursively());
+        writeAll(logDat(), counter(4));
+        m_logs->createnewlogfile();
+        expectCannotFindLogDat();
+        QCOMPARE(readAll(logDat()), counter(5));
+    }
+
+    void missingDataFolderOrFullDisk_opensNoLog() {
+        QVERIFY(QDir(m_folder + QStringLiteral("/data")).removeRecursively());
+        m_logs->createnewlogfile();
+        expectCannotFindLogDat();
+
+        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/data")));
+        writeAll(logDat(), counter(7));
+        m_messages.shown.clear();
+        {
+            sondrel::test::FileSizeLimit limit(1);
+            if (!limit.active())
+                QSKIP("cannot limit the file size here");
+            m_logs->createnewlogfile();
+        }
+        expectCannotFindLogDat();
+        QCOMPARE(readAll(logDat()), counter(7));
+        QCOMPARE(logsFolder(), QStringList());
+    }
+
+    void secondStart_closesTheFirstLog() {
+        m_logs->createnewlogfile();
+        m_logs->addtologfile(QStringLiteral("first run"), QStringLiteral("000001"));
+        m_logs->createnewlogfile();
+        m_logs->addtologfile(QStringLiteral("second run"), QStringLiteral("000001"));
+        m_logs->closeAll();
+        QVERIFY(!m_logs->isLogOpen());
+        m_logs->addtologfile(QStringLiteral("after close"), QStringLiteral("000002")); // no log open: nothing
+        QCOMPARE(readAll(m_folder + QStringLiteral("/logs/000001.log")), QByteArray("\"first run\"\r\n"));
+        QCOMPARE(readAll(m_folder + QStringLiteral("/logs/000002.log")), QByteArray("\"second run\"\r\n"));
+        QCOMPARE(readAll(tmpLog()), padded("second run"));
+    }
+
+    // addtologfile
+
+    void linesReachLogWholeAndRecordsTrimmed() {
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        const QString blanks = QStringLiteral(" 000003 01/02/2024 10:00:00 Trip Time=12 ms Average=11     ");
+        const QString euro = QStringLiteral(u"\u20ac\u0416 \"q\"");
+        const QString longLine = QString(150, u'a') + QString(100, u'b');
+        m_logs->addtologfile(blanks, QStringLiteral("000003"));
+        m_logs->addtologfile(euro, QStringLiteral("  000001 "));
+        m_logs->addtologfile(longLine, QStringLiteral("2"));
+
+        // Read while the log is still open: every line has reached the file.
+        QCOMPARE(readAll(m_logs->LogFileName()),
+                 '"' + blanks.toLatin1() + "\"\r\n\"\x80? \"q\"\"\r\n\"" + longLine.toLatin1() + "\"\r\n");
+        QCOMPARE(readAll(tmpLog()), padded("\x80? \"q\"") + QByteArray(200, 'a').replace(150, 50, QByteArray(50, 'b')) +
+                                        padded(blanks.trimmed().toLatin1()));
+        QCOMPARE(readRecordLines(m_folder, 4),
+                 (QStringList{QStringLiteral(u"\u20ac? \"q\""), longLine.left(200), blanks.trimmed(), QString()}));
+    }
+
+    void badRecordNumber_writesLineOnlyOrNothing_data() {
+        QTest::addColumn<QString>("recordNumber");
+        QTest::addColumn<bool>("lineWritten");
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("zero") << "000000" << true;
+        QTest::newRow("text") << "abc" << true;
+        QTest::newRow("32768") << "032768" << false;
+        QTest::newRow("seven digits") << "0100000" << false;
+    }
+    void badRecordNumber_writesLineOnlyOrNothing() {
+        QFETCH(QString, recordNumber);
+        QFETCH(bool, lineWritten);
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        m_logs->addtologfile(QStringLiteral("line"), recordNumber);
+        QCOMPARE(readAll(m_logs->LogFileName()), lineWritten ? QByteArray("\"line\"\r\n") : QByteArray());
+        QCOMPARE(QFileInfo(tmpLog()).size(), 0);
+    }
+
+    void logsFolderGoneDuringRun_writesLineButNoRecord() {
+        m_logs->createnewlogfile();
+        // The open log moves with its folder; the record file's path no longer exists.
+        QVERIFY(QDir().rename(m_folder + QStringLiteral("/logs"), m_folder + QStringLiteral("/moved")));
+        m_logs->addtologfile(QStringLiteral("line"), QStringLiteral("000001"));
+        QCOMPARE(readAll(m_folder + QStringLiteral("/moved/000001.log")), QByteArray("\"line\"\r\n"));
+        QVERIFY(!QFile::exists(tmpLog()));
+    }
+
+    void lineThatCannotBeWritten_storesNoRecord() {
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        m_logs->addtologfile(QString(300, u'a'), QStringLiteral("1"));
+        {
+            sondrel::test::FileSizeLimit limit(250); // the log is past it, record 1 is not
+            if (!limit.active())
+                QSKIP("cannot limit the file size here");
+            m_logs->addtologfile(QStringLiteral("b"), QStringLiteral("1"));
+        }
+        QCOMPARE(readAll(tmpLog()), QByteArray(200, 'a'));
+    }
+
+    // The record file
+
+    void recordFile_recreatedEmptyAndReadBackWithGaps() {
+        writeAll(tmpLog(), padded("old run"));
+        m_logs->recreateRecordFile();
+        QCOMPARE(QFileInfo(tmpLog()).size(), 0);
+        QVERIFY(QFile::remove(tmpLog()));
+        QCOMPARE(readRecordLines(m_folder, 2), (QStringList{QString(), QString()}));
+        QVERIFY(QFile::exists(tmpLog()));
+        QCOMPARE(readRecordLines(m_folder, 0), QStringList());
+
+        writeAll(tmpLog(), padded("one") + "two  "); // cut-off last record
+        QCOMPARE(readRecordLines(m_folder, 3), (QStringList{"one", "two", QString()}));
+
+        QVERIFY(QDir(m_folder + QStringLiteral("/logs")).removeRecursively());
+        QString error;
+        QCOMPARE(readRecordLines(m_folder, 1, &error), QStringList{QString()});
+        QVERIFY(!error.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLogFiles)
+#include "tst_logfiles.moc"

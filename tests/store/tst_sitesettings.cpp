@@ -1,0 +1,156 @@
+#include "store/SiteSettings.h"
+
+#include "support/FileSizeLimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sondrel::store;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray padded(const QByteArray& text) {
+    return text + QByteArray(255 - text.size(), ' ');
+}
+
+SiteSettings sample() {
+    return {QStringLiteral("www.example.org"), QStringLiteral("Hello"), 60, QStringLiteral("Welcome"), -1, -1, -1, 0};
+}
+
+} // namespace
+
+class TestSiteSettings : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+    QString initDat() const { return m_folder + QStringLiteral("/data/init.dat"); }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction());
+        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/data")));
+    }
+
+    void encode_layoutTrimCutAndCodePage() {
+        SiteSettings s = sample();
+        s.webAddress = QStringLiteral("  www.example.org   ");
+        s.packetString = QStringLiteral(u"Caf\u00e9 \u20ac \u0416");
+        s.interval = 0x1234;
+        s.mainSiteString = QString(300, u'x');
+        s.checkMainPage = 0x0102;
+        const QByteArray expected = padded("www.example.org") + padded("Caf\xe9 \x80 ?") + QByteArray("\x34\x12", 2) +
+                                    QByteArray(255, 'x') + QByteArray("\xff\xff\xff\xff\xff\xff\x02\x01", 8);
+        QCOMPARE(encodeSiteSettings(s), expected);
+    }
+
+    void intervalToStore_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("whole") << "60" << 60;
+        QTest::newRow("leading blanks and zeros") << "  \t 0075" << 75;
+        QTest::newRow("trailing text") << "120 seconds" << 120;
+        QTest::newRow("fraction down") << "12.4" << 12;
+        QTest::newRow("fraction half up") << "12.5" << 13;
+        QTest::newRow("negative half") << "-2.5" << -3;
+        QTest::newRow("rounds past limit") << "32767.5" << 32767;
+        QTest::newRow("many digits") << QString(40, u'9') << 32767;
+        QTest::newRow("too small") << "-99999" << -32768;
+        QTest::newRow("words") << "five" << 0;
+        QTest::newRow("blank after sign") << "- 5" << 0;
+    }
+    void intervalToStore() {
+        QFETCH(QString, text);
+        QFETCH(int, stored);
+        QCOMPARE(int(::intervalToStore(text)), stored);
+    }
+
+    void slots_areWrittenInPlaceAndUnwrittenOnesLoadEmpty() {
+        SiteSettingsFile file(m_folder);
+        QString error;
+        QCOMPARE(file.load(1, &error), std::optional<SiteSettings>(SiteSettings{}));
+        QCOMPARE(QFileInfo(initDat()).size(), 0); // created empty by loading
+
+        QVERIFY2(file.save(2, sample(), &error), qPrintable(error));
+        QCOMPARE(readAll(initDat()), QByteArray(775, '\0') + encodeSiteSettings(sample()));
+        QCOMPARE(*file.load(1), SiteSettings{});
+        QCOMPARE(*file.load(3), SiteSettings{});
+
+        SiteSettings third = sample();
+        third.interval = 5;
+        QVERIFY(file.save(3, third));
+        QCOMPARE(readAll(initDat()).sliced(775), encodeSiteSettings(sample()) + encodeSiteSettings(third));
+        QCOMPARE(*file.load(2), sample());
+        QCOMPARE(*file.load(3), third);
+        QVERIFY(!file.save(4, third, &error));
+    }
+
+    void loadCorruptOrTruncatedFile_givesWhatIsThere() {
+        QByteArray bytes = encodeSiteSettings(sample()) + encodeSiteSettings(sample()).first(300);
+        bytes.replace(0, 12, QByteArray("  a.b c \0zz ", 12));
+        bytes.replace(767, 2, QByteArray("\x01\x00", 2));
+        bytes[775 + 3] = '\xff';
+        QFile out(initDat());
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+        SiteSettingsFile file(m_folder);
+        const SiteSettings first = *file.load(1);
+        QCOMPARE(first.webAddress, QStringLiteral("a.b c"));
+        QCOMPARE(first.connectionType, qint16(1)); // kept as stored; only -1 means yes
+        QCOMPARE(first.autoDisconnect, qint16(-1));
+        const SiteSettings second = *file.load(2);
+        QCOMPARE(second.webAddress, QStringLiteral(u"www\u00ffexample.org"));
+        QCOMPARE(second.packetString, QStringLiteral("Hello")); // cut off inside its padding
+        QCOMPARE(second.connectionType, qint16(0));
+        QCOMPARE(*file.load(3), SiteSettings{});
+    }
+
+    void unusableDataFolder_failsNamingTheFile() {
+        QVERIFY(QDir(m_folder + QStringLiteral("/data")).removeRecursively());
+        SiteSettingsFile file(m_folder);
+        QString error;
+        QVERIFY(!file.load(1, &error));
+        QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")) && error.size() > initDat().size() + 2,
+                 qPrintable(error));
+
+        // A file standing where the folder should be.
+        QFile blocker(m_folder + QStringLiteral("/data"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        error.clear();
+        QVERIFY(!file.save(1, sample(), &error));
+        QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+    }
+
+    void saveOnFullDisk_leavesTheOldFileWhole() {
+        SiteSettingsFile file(m_folder);
+        QVERIFY(file.save(2, sample()));
+        const QByteArray before = readAll(initDat());
+        SiteSettings changed = sample();
+        changed.webAddress = QStringLiteral("changed.test");
+        QString error;
+        {
+            sondrel::test::FileSizeLimit limit(1000);
+            if (!limit.active())
+                QSKIP("cannot limit the file size here");
+            QVERIFY(!file.save(3, changed, &error));
+            QVERIFY(!file.save(1, changed, &error));
+        }
+        QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+        QVERIFY2(!error.contains(QStringLiteral("Unknown error")), qPrintable(error));
+        QCOMPARE(readAll(initDat()), before);
+        QCOMPARE(QDir(m_folder + QStringLiteral("/data")).entryList(QDir::Files), QStringList{"init.dat"});
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSiteSettings)
+#include "tst_sitesettings.moc"
