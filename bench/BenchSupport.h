@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/Services.h"
+#include "platform/SystemServices.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringList>
+
+#include <sys/resource.h>
+
+#include <functional>
+
+namespace sondrel::bench {
+
+// Message boxes that record what was shown and when, and never wait for a user.
+class RecordingMessageBoxes final : public platform::MessageBoxes {
+public:
+    void show(const QString& text, const QString&, platform::MessageIcon) override {
+        shown.append(text);
+        if (onShow)
+            onShow(text);
+    }
+    QStringList shown;
+    std::function<void(const QString&)> onShow;
+};
+
+// The real system, but with message boxes that do not wait for a user.
+inline platform::Services benchServices(platform::SystemServices& system, platform::MessageBoxes& messages) {
+    const platform::Services s = system.services();
+    return platform::Services{messages, s.clock, s.connection, s.echo, s.resolver, s.http, s.tcp, s.shell};
+}
+
+inline double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A field of /proc/self/status in kB, such as "VmRSS" or "VmHWM".
+inline qint64 statusKb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace sondrel::bench

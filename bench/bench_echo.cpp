@@ -1,0 +1,154 @@
+// Echo probes per second against 127.0.0.1 through the event loop, and one echo's trip time next to
+// the system's ping program. Only loopback is probed.
+#include "platform/LinuxIcmpEcho.h"
+#include "probe/EchoProbe.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <sched.h>
+#include <unistd.h>
+
+using namespace sondrel;
+
+namespace {
+
+const QString kTarget = QStringLiteral("127.0.0.1");
+const QString kPacket = QStringLiteral("Sondrel echo benchmark packet");
+
+const char* kindName(platform::LinuxIcmpEcho::SocketKind kind) {
+    switch (kind) {
+    case platform::LinuxIcmpEcho::SocketKind::Ping:
+        return "ping socket";
+    case platform::LinuxIcmpEcho::SocketKind::Raw:
+        return "raw socket";
+    case platform::LinuxIcmpEcho::SocketKind::None:
+        break;
+    }
+    return "no ICMP socket";
+}
+
+double median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// count echoes one after the other, each started from the previous one's callback.
+void backToBack(platform::IcmpEcho& echo, int count) {
+    std::unique_ptr<platform::PendingOperation> current;
+    int done = 0;
+    int failed = 0;
+    std::function<void()> next = [&] {
+        current = probe::pingaddress(echo, kTarget, kPacket, [&](qint32 status, const platform::EchoReply&) {
+            current.reset();
+            failed += status != platform::IpStatus::Success;
+            if (++done < count)
+                next();
+        });
+    };
+    QElapsedTimer wall;
+    wall.start();
+    next();
+    if (!QTest::qWaitFor([&] { return done == count; }, 600000))
+        std::printf("  gave up waiting after %d echoes\n", done);
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    std::printf("  %d echoes back to back: %.2f s, %.0f checks/s, %.1f us per echo, %d not answered\n", done, seconds,
+                done / seconds, seconds * 1e6 / std::max(done, 1), failed);
+}
+
+// Median time from pingaddress to its callback, and the trip time the reply reports.
+void singleEchoes(platform::IcmpEcho& echo, int count) {
+    std::vector<double> micros;
+    qint32 maxTripTime = 0;
+    for (int i = 0; i < count; ++i) {
+        bool finished = false;
+        QElapsedTimer timer;
+        timer.start();
+        auto operation = probe::pingaddress(echo, kTarget, kPacket, [&](qint32, const platform::EchoReply& reply) {
+            micros.push_back(timer.nsecsElapsed() / 1e3);
+            maxTripTime = std::max(maxTripTime, reply.tripTime);
+            finished = true;
+        });
+        if (!QTest::qWaitFor([&] { return finished; }, 5000))
+            break;
+    }
+    std::printf("  one echo: median %.1f us from call to callback over %d echoes; reported trip time at most %d ms\n",
+                median(micros), count, maxTripTime);
+}
+
+// The ping program's own round-trip figure and how long the whole program takes.
+void systemPing(int count) {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("ping"));
+    if (program.isEmpty()) {
+        std::printf("  ping program not found: no comparison\n");
+        return;
+    }
+    const QRegularExpression timeField(QStringLiteral("time=([0-9.]+) ms"));
+    std::vector<double> reported;
+    std::vector<double> wallMs;
+    for (int i = 0; i < count; ++i) {
+        QProcess ping;
+        QElapsedTimer timer;
+        timer.start();
+        ping.start(program, {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"), kTarget});
+        if (!QTest::qWaitFor([&] { return ping.state() == QProcess::NotRunning; }, 5000)) {
+            ping.kill();
+            continue;
+        }
+        wallMs.push_back(timer.nsecsElapsed() / 1e6);
+        const auto match = timeField.match(QString::fromLocal8Bit(ping.readAllStandardOutput()));
+        if (match.hasMatch())
+            reported.push_back(match.captured(1).toDouble() * 1000.0);
+    }
+    std::printf("  ping -c 1 %s: median reported time %.1f us, median %.1f ms for the whole program (%d runs)\n",
+                qPrintable(kTarget), median(reported), median(wallMs), count);
+}
+
+void measure(platform::LinuxIcmpEcho& echo, int count) {
+    std::printf("%s:\n", kindName(platform::LinuxIcmpEcho::socketKind()));
+    singleEchoes(echo, 200);
+    systemPing(5);
+    backToBack(echo, count);
+}
+
+// A private network namespace where ping sockets are allowed, to measure the other path too.
+bool enterNamespaceWithPingSockets() {
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0)
+        return false;
+    QProcess ip;
+    ip.start(QStringLiteral("ip"),
+             {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
+    if (!QTest::qWaitFor([&] { return ip.state() == QProcess::NotRunning; }, 5000))
+        return false;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+    return ip.exitCode() == 0 && range.open(QIODevice::WriteOnly) && range.write("0 2147483647") > 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 20000;
+
+    platform::LinuxIcmpEcho echo;
+    if (!probe::startsockets(echo)) {
+        std::printf("no ICMP socket can be opened: allow ping sockets (net.ipv4.ping_group_range) or run as root\n");
+        return 0;
+    }
+    measure(echo, count);
+    if (platform::LinuxIcmpEcho::socketKind() == platform::LinuxIcmpEcho::SocketKind::Raw &&
+        enterNamespaceWithPingSockets())
+        measure(echo, count);
+    return 0;
+}

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the program (installing what is missing) and starts it from its build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev
+cmake --preset default >/dev/null
+cmake --build --preset default
+exec ./build/default/bin/sondrel

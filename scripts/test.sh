@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds every test under AddressSanitizer and UndefinedBehaviorSanitizer (installing what is missing)
+# and runs them all. The tests start their own peers on loopback and in private network namespaces.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
+    iproute2 nftables python3 python3-aiosmtpd iputils-ping procps
+cmake --preset testing >/dev/null
+cmake --build --preset testing
+ctest --preset testing

@@ -1,0 +1,21 @@
+#include "app/ConnectionProcedures.h"
+
+namespace sondrel::app {
+
+bool openinternetconnection(platform::ConnectionService& service) {
+    try {
+        return service.attemptConnect();
+    } catch (...) {
+        return false;
+    }
+}
+
+bool hangupinternetconnection(platform::ConnectionService& service) {
+    try {
+        return service.hangUp();
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,373 @@
+#include "app/MainWindow.h"
+
+#include "app/CheckCycle.h"
+#include "app/MonitorRun.h"
+#include "app/StatusFaces.h"
+#include "mail/NotificationDecision.h"
+#include "mail/SendMailWindow.h"
+#include "probe/PageCheck.h"
+#include "store/FixedText.h"
+#include "store/HelpCommand.h"
+#include "store/LogFiles.h"
+#include "store/Paths.h"
+#include "store/SiteSettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace sondrel::app {
+
+namespace {
+
+// Positions are designed in twips; the screen has 15 twips per pixel.
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLineEdit* field(QWidget* parent, const char* name, QRect geometry, bool readOnly = false) {
+    auto* edit = place(new QLineEdit(parent), name, geometry);
+    edit->setReadOnly(readOnly);
+    return edit;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+    return place(new QLabel(caption, parent), name, geometry);
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+    return place(new QPushButton(caption, parent), name, geometry);
+}
+
+QRadioButton* option(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+    return place(new QRadioButton(caption, parent), name, geometry);
+}
+
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+    return place(new QGroupBox(caption, parent), name, geometry);
+}
+
+} // namespace
+
+MainWindow::MainWindow(platform::Services services, const QString& executableDir, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(services) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Sondrel 1.2"));
+    buildControls();
+    buildMenus();
+    Form_Load(executableDir);
+}
+
+MainWindow::~MainWindow() {
+    // The run and its pending operations go first, so no callback reaches a half-destroyed window.
+    m_run.reset();
+    m_checkCycle.reset();
+    m_pageCheck.reset();
+    delete m_notificationWindow;
+    delete m_emailWindow;
+    if (m_logFiles)
+        m_logFiles->closeAll();
+}
+
+void MainWindow::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(548, 431);
+    setCentralWidget(client);
+
+    label(client, "Label1", tr("Web Address To Check"), twips(120, 180, 1815, 255));
+    Text1 = field(client, "Text1", twips(2040, 120, 3615, 375));
+    label(client, "Label3", tr("Site IP Address"), twips(120, 660, 1095, 255));
+    Text2 = field(client, "Text2", twips(1320, 600, 1335, 375), true);
+    label(client, "Label4", tr("Packet String"), twips(2760, 660, 975, 255));
+    Text3 = field(client, "Text3", twips(3840, 600, 1815, 375));
+    Text3->setText(QStringLiteral("Packet"));
+    label(client, "Label2", tr("Interval Seconds"), twips(120, 1200, 1215, 255));
+    Text5 = field(client, "Text5", twips(1440, 1140, 855, 375));
+    Text5->setMaxLength(5);
+    Text5->setText(QStringLiteral("300"));
+    label(client, "Label5", tr("No of Pings"), twips(2760, 1200, 855, 255));
+    Text6 = field(client, "Text6", twips(3840, 1140, 1815, 375), true);
+    label(client, "Label6", tr("Bytes Used"), twips(120, 1740, 975, 255));
+    Text4[3] = field(client, "Text4_3", twips(1440, 1680, 855, 375), true);
+    label(client, "Label7", tr("Packet Returned"), twips(2520, 1740, 1215, 255));
+    Text4[4] = field(client, "Text4_4", twips(3840, 1680, 1815, 375), true);
+    label(client, "Label8", tr("Main Site String"), twips(120, 2220, 1215, 255));
+    Text7 = field(client, "Text7", twips(1440, 2160, 4215, 375));
+    Text4[0] = field(client, "Text4_0", twips(360, 5880, 150, 375), true);
+    Text4[1] = field(client, "Text4_1", twips(120, 5880, 150, 375), true);
+    Text4[2] = field(client, "Text4_2", twips(600, 5880, 150, 375), true);
+    Text4[0]->setText(QStringLiteral("Text4"));
+    Text4[2]->setText(QStringLiteral("Text4"));
+    for (int i = 0; i < 3; ++i)
+        Text4[i]->hide();
+
+    List1 = place(new QListView(client), "List1", twips(120, 2640, 5535, 2985));
+    List1->setModel(&m_results);
+    List1->setUniformItemSizes(true);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    Command1 = button(client, "Command1", tr("Start"), twips(960, 5880, 855, 375));
+    Command4 = button(client, "Command4", tr("Stop"), twips(1920, 5880, 855, 375));
+    Command6 = button(client, "Command6", tr("Clear List"), twips(2880, 5880, 855, 375));
+    Command5 = button(client, "Command5", tr("Exit"), twips(3840, 5880, 855, 375));
+
+    Frame1 = frame(client, "Frame1", tr("Connection Type"), twips(5880, 0, 2295, 1935));
+    Option1 = option(Frame1, "Option1", tr("Always On"), twips(120, 360, 1095, 255));
+    Option2 = option(Frame1, "Option2", tr("Modem"), twips(1320, 360, 855, 255));
+    Option2->setChecked(true);
+    Frame2 = frame(Frame1, "Frame2", tr("Modem Connection"), twips(120, 840, 2055, 855));
+    Check2 = place(new QCheckBox(tr("Auto Disconnect"), Frame2), "Check2", twips(120, 360, 1695, 255));
+    Check2->setChecked(true);
+
+    Frame3 = frame(client, "Frame3", tr("Email Notification"), twips(5880, 2040, 2295, 2295));
+    Option3 = option(Frame3, "Option3", tr("Yes"), twips(360, 360, 615, 255));
+    Option4 = option(Frame3, "Option4", tr("No"), twips(1200, 360, 615, 255));
+    Option4->setChecked(true);
+    Frame4 = frame(Frame3, "Frame4", tr("Email Setup"), twips(120, 840, 2055, 1215));
+    Command2 = button(Frame4, "Command2", tr("Email"), twips(240, 480, 1455, 375));
+
+    Frame6 = frame(client, "Frame6", tr("Check Site Main Page"), twips(5880, 4440, 2295, 855));
+    Option5 = option(Frame6, "Option5", tr("Yes"), twips(360, 360, 615, 255));
+    Option6 = option(Frame6, "Option6", tr("No"), twips(1080, 360, 615, 255));
+
+    Frame5 = frame(client, "Frame5", tr("Current Status"), twips(5880, 5400, 2295, 975));
+    Image1 = place(new QLabel(Frame5), "Image1", twips(960, 360, 480, 480));
+    Image2 = place(new QLabel(Frame5), "Image2", twips(960, 360, 480, 480));
+    Image3 = place(new QLabel(Frame5), "Image3", twips(960, 360, 480, 480));
+    Image1->setPixmap(drawFace(Face::Smiling));
+    Image2->setPixmap(drawFace(Face::Straight));
+    Image3->setPixmap(drawFace(Face::Sad));
+
+    // Start is first in the tab order, as on the original form.
+    setTabOrder(Command1, Command4);
+    setTabOrder(Command4, Command6);
+    setTabOrder(Command6, Command5);
+    setTabOrder(Command5, Text1);
+    setTabOrder(Text1, Text3);
+    setTabOrder(Text3, Text5);
+    setTabOrder(Text5, Text7);
+    Command1->setFocus();
+
+    m_logFiles = nullptr;
+    m_pageCheck = std::make_unique<probe::PageCheck>(m_services.http);
+    m_checkCycle = std::make_unique<CheckCycle>(*this);
+    m_run = std::make_unique<MonitorRun>(*this);
+
+    connect(Option1, &QRadioButton::clicked, this, &MainWindow::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &MainWindow::Option2_Click);
+    connect(Command1, &QPushButton::clicked, m_run.get(), &MonitorRun::Command1_Click);
+    connect(Command4, &QPushButton::clicked, m_run.get(), &MonitorRun::Command4_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
+    connect(Text5, &QLineEdit::textChanged, m_run.get(), &MonitorRun::intervalChanged);
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void MainWindow::buildMenus() {
+    mnuSite = menuBar()->addMenu(tr("Site"));
+    mnuSite->setObjectName(QStringLiteral("mnuSite"));
+    mnusave = mnuSite->addAction(tr("Save Site Settings"));
+    mnusave->setObjectName(QStringLiteral("mnusave"));
+    mnuopen = mnuSite->addMenu(tr("Open Site"));
+    mnuopen->setObjectName(QStringLiteral("mnuopen"));
+    QAction** items[] = {&mnu1, &mnu2, &mnu3};
+    for (int i = 0; i < 3; ++i) {
+        QAction* item = mnuopen->addAction(QString::number(i + 1));
+        item->setObjectName(QStringLiteral("mnu%1").arg(i + 1));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, i] { mnu_Click(i + 1); });
+        *items[i] = item;
+    }
+    mnu1->setChecked(true);
+    mnuHelp = menuBar()->addAction(tr("Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    connect(mnusave, &QAction::triggered, this, &MainWindow::mnusave_Click);
+    connect(mnuHelp, &QAction::triggered, this, &MainWindow::mnuHelp_Click);
+}
+
+void MainWindow::Form_Load(const QString& executableDir) {
+    Image2->hide();
+    Image3->hide();
+    m_state.ReplyCount = 0;
+    m_programFolder = store::programFolderFor(executableDir);
+    m_logFiles = std::make_unique<store::LogFiles>(m_programFolder, m_services.messages);
+    getsitesettings(1);
+}
+
+void MainWindow::addResultLine(const QString& line) {
+    QScrollBar* bar = List1->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    m_results.append(line);
+    if (atEnd)
+        List1->scrollToBottom();
+}
+
+void MainWindow::showImage(QLabel* image) {
+    for (QLabel* each : {Image1, Image2, Image3}) {
+        if (each != image)
+            each->hide();
+    }
+    image->show();
+}
+
+void MainWindow::setStatusTooltip(const QString& status) {
+    for (QLabel* each : {Image1, Image2, Image3})
+        each->setToolTip(status);
+}
+
+void MainWindow::Option1_Click() {
+    Check2->setChecked(false);
+    Frame2->setEnabled(false);
+}
+
+void MainWindow::Option2_Click() {
+    Frame2->setEnabled(true);
+    Check2->setChecked(true);
+}
+
+void MainWindow::Command2_Click() {
+    if (m_emailWindow)
+        return;
+    setEnabled(false);
+    m_state.InteractiveEmail = true;
+    auto* window = new mail::SendMailWindow(m_services, m_programFolder, mail::SendMailWindow::Mode::Interactive,
+                                            m_state.RecordNumber);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_emailWindow = window;
+    connect(window, &mail::SendMailWindow::closedByUser, this, [this] {
+        setEnabled(true);
+        m_state.InteractiveEmail = false;
+    });
+    window->Form_Load();
+    window->show();
+}
+
+void MainWindow::Command5_Click() {
+    endProgram();
+}
+
+void MainWindow::Command6_Click() {
+    m_results.clear();
+}
+
+void MainWindow::mnu_Click(int site) {
+    mnu1->setChecked(site == 1);
+    mnu2->setChecked(site == 2);
+    mnu3->setChecked(site == 3);
+    getsitesettings(site);
+}
+
+void MainWindow::mnusave_Click() {
+    const QAction* items[] = {mnu1, mnu2, mnu3};
+    for (int i = 0; i < 3; ++i) {
+        if (items[i]->isChecked())
+            savesettings(i + 1);
+    }
+}
+
+void MainWindow::mnuHelp_Click() {
+    store::openHelp(m_services.shell, m_services.messages, m_programFolder);
+}
+
+void MainWindow::savesettings(int site) {
+    store::SiteSettings settings;
+    settings.webAddress = store::trimSpaces(Text1->text());
+    settings.packetString = store::trimSpaces(Text3->text());
+    settings.interval = store::intervalToStore(Text5->text());
+    settings.mainSiteString = store::trimSpaces(Text7->text());
+    settings.connectionType = store::storedBool(Option1->isChecked());
+    settings.autoDisconnect = store::storedBool(Check2->isChecked());
+    settings.emailNotification = store::storedBool(Option3->isChecked());
+    settings.checkMainPage = store::storedBool(Option5->isChecked());
+    QString error;
+    if (!store::SiteSettingsFile(m_programFolder).save(site, settings, &error))
+        m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+}
+
+void MainWindow::getsitesettings(int site) {
+    QString error;
+    const std::optional<store::SiteSettings> loaded = store::SiteSettingsFile(m_programFolder).load(site, &error);
+    if (!loaded) {
+        m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+        return;
+    }
+    const store::SiteSettings& settings = *loaded;
+    Text1->setText(settings.webAddress);
+    Text3->setText(settings.packetString.isEmpty() ? QStringLiteral("Packet") : settings.packetString);
+    Text5->setText(settings.interval != 0 ? QString::number(settings.interval) : QStringLiteral("300"));
+    Text7->setText(settings.mainSiteString);
+    // Selecting a connection type runs its handler, which sets the check box; the stored value then wins.
+    if (store::isTrue(settings.connectionType)) {
+        Option1->setChecked(true);
+        Option1_Click();
+    } else {
+        Option2->setChecked(true);
+        Option2_Click();
+    }
+    Check2->setChecked(store::isTrue(settings.autoDisconnect));
+    (store::isTrue(settings.checkMainPage) ? Option5 : Option6)->setChecked(true);
+    (store::isTrue(settings.emailNotification) ? Option3 : Option4)->setChecked(true);
+}
+
+void MainWindow::checkstatuschangeandsendemailifrequired(std::function<void()> done) {
+    mail::StatusFlags flags{m_state.PingOk, m_state.PageOk, m_state.LastPingOk, m_state.LastPageOk};
+    const bool send = mail::decideNotification(flags, Option3->isChecked(), Option5->isChecked());
+    m_state.LastPingOk = flags.LastPingOk;
+    m_state.LastPageOk = flags.LastPageOk;
+    if (!send) {
+        done();
+        return;
+    }
+    unloadNotificationWindow();
+    auto* window = new mail::SendMailWindow(m_services, m_programFolder, mail::SendMailWindow::Mode::Automatic,
+                                            m_state.RecordNumber);
+    m_notificationWindow = window;
+    connect(
+        window, &mail::SendMailWindow::attemptEnded, this, [done] { done(); }, Qt::SingleShotConnection);
+    window->Form_Load();
+}
+
+void MainWindow::unloadNotificationWindow() {
+    delete m_notificationWindow;
+}
+
+void MainWindow::closeAllFiles() {
+    m_logFiles->closeAll();
+}
+
+void MainWindow::endProgram() {
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_run->abandon();
+    closeAllFiles();
+    delete m_emailWindow;
+    QApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    endProgram();
+}
+
+} // namespace sondrel::app

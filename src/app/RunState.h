@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace sondrel::app {
+
+// Five blanks: the page token while the page check is off.
+inline const QString kBlankToken = QStringLiteral("     ");
+
+// The state a monitoring run shares between the main window, the run, the check cycle and the
+// notification decision.
+struct RunState {
+    bool PingOk = true;     // no check of this run has failed
+    bool PageOk = true;     // the last page check found the main site string
+    bool LastPingOk = true; // the values the notification decision last acted on
+    bool LastPageOk = true;
+    bool StopScan = false;
+    bool InteractiveEmail = false;
+    qint16 ReplyCount = 0; // checks of this run that did not fail; stays at 32767
+    double TripTimeTotal = 0;
+    double CheckCounter = 1;
+    QString PageToken = kBlankToken;
+    QString RecordNumber; // the current check's number with leading zeros
+};
+
+} // namespace sondrel::app
