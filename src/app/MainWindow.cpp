@@ -89,6 +89,10 @@ void MainWindow::buildControls() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(548, 431);
+    // The layout was designed for a small dialog font; captions get the room their text needs.
+    QFont designFont = client->font();
+    designFont.setPixelSize(10);
+    client->setFont(designFont);
     setCentralWidget(client);
 
     label(client, "Label1", tr("Web Address To Check"), twips(120, 180, 1815, 255));
@@ -179,6 +183,13 @@ void MainWindow::buildControls() {
     connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
     connect(Text5, &QLineEdit::textChanged, m_run.get(), &MonitorRun::intervalChanged);
+
+    for (QWidget* caption : client->findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(caption) && caption->objectName().startsWith(QLatin1String("Label")))
+            caption->resize(std::max(caption->width(), caption->sizeHint().width()), caption->height());
+        else if (qobject_cast<QRadioButton*>(caption) || qobject_cast<QCheckBox*>(caption))
+            caption->resize(std::max(caption->width(), caption->sizeHint().width()), caption->height());
+    }
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
