@@ -1,0 +1,302 @@
+#include "mail/EmailSettings.h"
+#include "mail/SendMailWindow.h"
+#include "platform/QtTcpSocket.h"
+#include "support/FakeSmtpServer.h"
+#include "support/Fakes.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sondrel;
+using namespace sondrel::mail;
+using test::FakeSmtpServer;
+using Mode = SendMailWindow::Mode;
+
+namespace {
+
+const QList<FakeSmtpServer::Reply> kNormal = {{"220 ready\r\n"}, {"250 hello\r\n"},  {"250 ok\r\n"}, {"250 ok\r\n"},
+                                              {"354 go\r\n"},    {"250 queued\r\n"}, {"221 bye\r\n"}};
+
+// A program folder with data/ and logs/, the fakes, and real TCP sockets.
+struct Folder {
+    Folder() {
+        QDir(dir.path()).mkpath("data");
+        QDir(dir.path()).mkpath("logs");
+        system.tcp = &sockets;
+    }
+    QString emailFile() const { return emailSettingsPath(dir.path()); }
+    QByteArray emailBytes() const {
+        QFile file(emailFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void store(const QString& host, qint16 delay = 0, bool attach = false, char reserved = 0) const {
+        QByteArray record(kEmailRecordLength, reserved);
+        encodeEmailSettings(record, {host, "Watcher", "me@example.org", "Ops", "ops@example.org", "Site status",
+                                     "Stored text", qint16(attach ? -1 : 0), delay});
+        QFile file(emailFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(record);
+    }
+    std::unique_ptr<SendMailWindow> loaded(Mode mode) {
+        auto window = std::make_unique<SendMailWindow>(system.services(), dir.path(), mode, "000001");
+        window->Form_Load();
+        return window;
+    }
+    QStringList shown() const { return system.messages.texts(); }
+
+    QTemporaryDir dir;
+    platform::QtTcpSocketFactory sockets;
+    test::FakeSystem system;
+};
+
+QByteArray bodyOf(const QByteArray& data) {
+    return data.mid(data.indexOf("\r\n\r\n") + 4);
+}
+
+} // namespace
+
+class TestSendMailWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void layout_placesCaptionsAndTabOrder() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        SendMailWindow window(folder.system.services(), folder.dir.path(), Mode::Interactive, "000001");
+        QCOMPARE(window.windowTitle(), QStringLiteral("Ravelin EMailer"));
+        QCOMPARE(window.minimumSize(), QSize(442, 327));
+        QCOMPARE(window.maximumSize(), QSize(442, 327));
+        auto* host = window.findChild<QLineEdit*>("txtHost");
+        QCOMPARE(host->geometry(), QRect(125, 8, 201, 19));
+        QCOMPARE(window.findChild<QLineEdit*>("txtRecipient")->geometry(), QRect(109, 40, 201, 19));
+        QCOMPARE(window.findChild<QPushButton*>("cmdSend")->geometry(), QRect(336, 8, 97, 57));
+        QCOMPARE(window.findChild<QRadioButton*>("Option1_1")->geometry(), QRect(48, 16, 41, 17));
+        QCOMPARE(window.findChild<QPushButton*>("cmdClose")->text(), QStringLiteral("&Close"));
+        QCOMPARE(window.findChild<QLineEdit*>("Text1")->text(), QStringLiteral("5"));
+        QVERIFY(window.findChild<QRadioButton*>("Option1_1")->isChecked());
+        QVERIFY(window.findChild<QLabel*>("Label1")->font().bold());
+        QVERIFY(window.findChild<QGroupBox*>("Frame1")->font().bold());
+        QVERIFY(!window.findChild<QLineEdit*>("txtSenderName")->font().bold());
+        QVERIFY(!window.findChild<QGroupBox*>("Frame3")->font().bold());
+
+        const QStringList expected = {"txtHost",    "txtSenderName", "txtSender", "txtRecipientName", "txtRecipient",
+                                      "txtSubject", "txtMessage",    "Command1",  "cmdSend",          "cmdClose",
+                                      "Option1_0",  "Option1_1",     "Text1"};
+        QStringList order;
+        for (QWidget* widget = host; order.size() < expected.size(); widget = widget->nextInFocusChain()) {
+            if (expected.contains(widget->objectName()))
+                order.append(widget->objectName());
+        }
+        QCOMPARE(order, expected);
+    }
+
+    void load_defaultsThenStoredValues() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        auto window = folder.loaded(Mode::Interactive);
+        QCOMPARE(folder.emailBytes(), QByteArray()); // created empty
+        QCOMPARE(window->txtSenderName->text(), QStringLiteral("Ravelin"));
+        QCOMPARE(window->txtSubject->text(), QStringLiteral("Ravelin Notification"));
+        QVERIFY(window->Option1_1->isChecked());
+        QCOMPARE(window->Text1->text(), QStringLiteral("0"));
+
+        folder.store("smtp.example.org:2525", -3, true);
+        window = folder.loaded(Mode::Interactive);
+        QCOMPARE(window->txtHost->text(), QStringLiteral("smtp.example.org:2525"));
+        QCOMPARE(window->txtSenderName->text(), QStringLiteral("Watcher"));
+        QCOMPARE(window->txtSubject->text(), QStringLiteral("Site status"));
+        QVERIFY(window->Option1_0->isChecked());
+        QCOMPARE(window->Text1->text(), QStringLiteral("-3"));
+        QVERIFY(folder.shown().isEmpty());
+    }
+
+    void save_checksFieldsInOrderThenWrites() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        folder.store("old.example.org", 0, false, '\x12');
+        const QByteArray before = folder.emailBytes();
+        auto window = folder.loaded(Mode::Interactive);
+        for (QLineEdit* edit : window->findChildren<QLineEdit*>())
+            edit->clear();
+        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QTest::keyClicks(window->txtHost, " new.example.org ");
+        QTest::keyClicks(window->txtSenderName, "   ");
+        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QCOMPARE(folder.shown(), (QStringList{"You must specify an SMPT Host", "You must specify a Sender Name"}));
+        QCOMPARE(folder.emailBytes(), before);
+
+        window = folder.loaded(Mode::Interactive);
+        window->txtHost->setText(" new.example.org ");
+        window->txtMessage->setPlainText("   "); // blank: the stored message stays
+        window->Text1->setText("7.5");
+        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QCOMPARE(folder.shown().last(), QStringLiteral("Saved"));
+        QByteArray bytes = folder.emailBytes();
+        QCOMPARE(bytes.size(), kEmailRecordLength);
+        QCOMPARE(bytes.left(255), QByteArray("new.example.org").leftJustified(255, ' '));
+        QCOMPARE(bytes.mid(1530, 12), QByteArray("Stored text "));
+        QCOMPARE(bytes.mid(3530), QByteArray("\0\0\x12\x12\x08\0", 6));
+
+        window->txtMessage->setPlainText("first\nsecond"); // line breaks are stored as CR LF
+        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QCOMPARE(folder.emailBytes().mid(1530, 14), QByteArray("first\r\nsecond "));
+    }
+
+    void fileSystemFailures_nameTheFile() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        QVERIFY(QDir(folder.dir.path() + "/data").removeRecursively());
+        auto window = folder.loaded(Mode::Interactive);
+        for (QLineEdit* edit : {window->txtHost, window->txtSender, window->txtRecipientName, window->txtRecipient})
+            edit->setText("x");
+        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QCOMPARE(folder.shown().size(), 2);
+        QVERIFY(folder.shown()[0].contains(folder.emailFile()) && folder.shown()[1].contains(folder.emailFile()));
+
+        auto automatic =
+            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "000001");
+        QSignalSpy ended(automatic.get(), &SendMailWindow::attemptEnded);
+        automatic->Form_Load();
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(folder.shown().size(), 2);
+    }
+
+    void closeButtonAndTitleBar_bothReport() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        auto window = folder.loaded(Mode::Interactive);
+        QSignalSpy closed(window.get(), &SendMailWindow::closedByUser);
+        window->show();
+        QTest::mouseClick(window->cmdClose, Qt::LeftButton);
+        QVERIFY(!window->isVisible());
+        window->show();
+        window->close();
+        QCOMPARE(closed.size(), 2);
+    }
+
+    void noConnection_toldOnlyInInteractiveMode() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        FakeSmtpServer server(kNormal);
+        folder.store(server.address());
+        folder.system.connection.connectResult = false;
+        for (Mode mode : {Mode::Automatic, Mode::Interactive}) {
+            auto window = std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), mode, "1");
+            QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
+            window->Form_Load();
+            if (mode == Mode::Interactive)
+                QTest::mouseClick(window->cmdSend, Qt::LeftButton);
+            QVERIFY(ended.wait(5000));
+        }
+        QCOMPARE(folder.shown(), QStringList{"Please open an internet connection."});
+        QCOMPARE(server.connections, 0);
+    }
+
+    void testEmail_oneSeparatorPerSend_buttonDisabledMeanwhile() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        FakeSmtpServer server(kNormal);
+        folder.store(server.address(), 0, true);
+        auto window = folder.loaded(Mode::Interactive);
+        for (int send = 1; send <= 2; ++send) {
+            QTest::mouseClick(window->cmdSend, Qt::LeftButton);
+            QVERIFY(!window->cmdSend->isEnabled());
+            QTest::mouseClick(window->cmdSend, Qt::LeftButton); // no second exchange on the way
+            QTRY_COMPARE(folder.shown().size(), send);
+            QCOMPARE(folder.shown().last(), QStringLiteral("Message sent successfuly."));
+            QCOMPARE(folder.system.messages.shown.last().icon, platform::MessageIcon::Information);
+            QTRY_VERIFY(window->cmdSend->isEnabled());
+        }
+        QCOMPARE(server.connections, 2);
+        const QString sep(25, u'*');
+        QCOMPARE(window->txtMessage->toPlainText(), QStringLiteral("Stored text\n%1\n\n%1\n").arg(sep));
+        QCOMPARE(bodyOf(server.commands.value(10)), // six commands per connection
+                 QStringLiteral("Stored text\r\n%1\r\n\r\n%1\r\n\r\n\r\n\r\n.\r\n").arg(sep).toLatin1());
+    }
+
+    void interactiveFailures_shownWithTheirTitles() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        FakeSmtpServer busy({{"421 busy\r\n"}});
+        FakeSmtpServer silent;
+        auto window = folder.loaded(Mode::Interactive);
+        window->setReplyTimeout(200);
+        const QList<std::pair<QString, QString>> cases = {
+            {busy.address(), "SMTP Error: 421 busy\r\n"},
+            {"127.0.0.1:1", "Winsock Error number 10061\n"},
+            {silent.address(), "Winsock Error number 10060\n"},
+            {"127.0.0.1:0", "Winsock Error number 10049\n"},
+        };
+        for (const auto& [host, text] : cases) {
+            window->txtHost->setText(host);
+            QTest::mouseClick(window->cmdSend, Qt::LeftButton);
+            QTRY_VERIFY(window->cmdSend->isEnabled());
+            const auto& shown = folder.system.messages.shown.last();
+            QVERIFY2(shown.text.startsWith(text), qPrintable(shown.text));
+            QCOMPARE(shown.title,
+                     text.startsWith("SMTP") ? QStringLiteral("SMTP Error") : QStringLiteral("Winsock Error"));
+        }
+        QCOMPARE(folder.shown().size(), cases.size());
+    }
+
+    void notification_delayZeroEndsTheAttemptAfterTheGreeting_silently() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        QList<FakeSmtpServer::Reply> script = kNormal;
+        script[1] = {"", "", "", "250 slow hello\r\n"};
+        script[2] = {"550 no\r\n"};
+        FakeSmtpServer server(script);
+        folder.store(server.address(), 0);
+        auto window =
+            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
+        qsizetype commandsAtEnd = -1;
+        connect(window.get(), &SendMailWindow::attemptEnded, this, [&] { commandsAtEnd = server.commands.size(); });
+        window->Form_Load();
+        QTRY_VERIFY(commandsAtEnd >= 0);
+        QVERIFY(commandsAtEnd <= 1);    // at most HELO
+        QTRY_VERIFY(server.peerClosed); // the dialogue went on to the error
+        QCOMPARE(server.commands.size(), 2);
+        QVERIFY(folder.shown().isEmpty());
+    }
+
+    void notification_delayEndsTheAttemptAfterTheLastReply() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        FakeSmtpServer server(kNormal);
+        folder.store(server.address(), 1);
+        auto window =
+            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
+        QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
+        bool closedAtEnd = false;
+        connect(window.get(), &SendMailWindow::attemptEnded, this, [&] { closedAtEnd = server.peerClosed; });
+        window->Form_Load();
+        QVERIFY(ended.wait(10000));
+        QVERIFY(closedAtEnd);
+        QCOMPARE(server.commands.size(), 6);
+    }
+
+    void destroyedMidExchange_closesWithoutCallbacks() {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        FakeSmtpServer server({{"220 ok\r\n"}});
+        folder.store(server.address(), 5);
+        auto window =
+            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
+        QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
+        window->Form_Load();
+        QTRY_COMPARE(server.commands.size(), 1);
+        window.reset();
+        QTRY_VERIFY(server.peerClosed);
+        QCOMPARE(ended.size(), 0);
+    }
+};
+
+QTEST_MAIN(TestSendMailWindow)
+#include "tst_sendmailwindow.moc"
