@@ -1,0 +1,187 @@
+#include "app/MainWindow.h"
+#include "app/MonitorRun.h"
+#include "mail/EmailSettings.h"
+#include "mail/SendMailWindow.h"
+#include "platform/QtTcpSocket.h"
+#include "store/RecordFile.h"
+#include "support/FakeSmtpServer.h"
+#include "support/Fakes.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sondrel;
+using namespace sondrel::test;
+
+namespace {
+
+QList<FakeSmtpServer::Reply> acceptingScript() {
+    return {{"220 fake ready\r\n"}, {"250 hello\r\n"},  {"250 sender ok\r\n"}, {"250 recipient ok\r\n"},
+            {"354 go ahead\r\n"},   {"250 queued\r\n"}, {"221 bye\r\n"}};
+}
+
+} // namespace
+
+// The run's notifications, seen from the SMTP server's side.
+class TestNotificationRun : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeSystem> m_fakes;
+    platform::QtTcpSocketFactory m_sockets;
+    std::unique_ptr<FakeSmtpServer> m_server;
+    std::unique_ptr<app::MainWindow> m_window;
+    QList<qint32> m_statuses; // echo outcome of each check in turn; the last one repeats
+
+    void saveEmailSettings(bool attachLog) {
+        mail::EmailSettings settings;
+        settings.SmtpHost = m_server->address();
+        settings.SenderName = QStringLiteral("Watcher");
+        settings.SenderAddress = QStringLiteral("watcher@example.test");
+        settings.RecipientName = QStringLiteral("Owner");
+        settings.RecipientAddress = QStringLiteral("owner@example.test");
+        settings.Subject = QStringLiteral("Site status");
+        settings.MessageBody = QStringLiteral("The site changed.");
+        settings.AttachLog = attachLog ? -1 : 0;
+        QByteArray record(mail::kEmailRecordLength, '\0');
+        mail::encodeEmailSettings(record, settings);
+        QVERIFY(store::RecordFile(mail::emailSettingsPath(m_dir->path()), mail::kEmailRecordLength).replace(1, record));
+    }
+    app::MainWindow& open() {
+        m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
+        app::MainWindow& w = *m_window;
+        w.Text1->setText(QStringLiteral("127.0.0.1"));
+        w.Check2->setChecked(false);
+        w.Text5->setText(QStringLiteral("0.05"));
+        w.Option3->setChecked(true);
+        return w;
+    }
+    void runChecks(int count) {
+        QTest::mouseClick(m_window->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fakes->echo.sendCount >= count, 10000);
+        QTest::mouseClick(m_window->Command4, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->run().isRunning(), 10000);
+    }
+    QByteArray data(int message) const {
+        int seen = 0;
+        for (const QByteArray& command : m_server->commands) {
+            if (command.startsWith("From:") && seen++ == message)
+                return command;
+        }
+        return {};
+    }
+    int messages() const {
+        int count = 0;
+        for (const QByteArray& command : m_server->commands)
+            count += command.startsWith("From:") ? 1 : 0;
+        return count;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QDir(m_dir->path()).mkpath(QStringLiteral("data"));
+        QDir(m_dir->path()).mkpath(QStringLiteral("logs"));
+        m_fakes = std::make_unique<FakeSystem>();
+        m_fakes->tcp = &m_sockets;
+        m_server = std::make_unique<FakeSmtpServer>(acceptingScript());
+        m_statuses.clear();
+        m_fakes->echo.nextReply = [this](quint32 address, const QByteArray& payload) {
+            EchoReply reply = FakeIcmpEcho::echoOf(address, payload);
+            const int index = std::min<int>(m_fakes->echo.sendCount, int(m_statuses.size())) - 1;
+            if (index >= 0 && m_statuses[index] != 0)
+                reply = EchoReply{address, m_statuses[index], 0, 0, {}};
+            return reply;
+        };
+    }
+    void cleanup() {
+        m_window.reset();
+        m_server.reset();
+    }
+
+    void siteThatStopsAnswering_sendsOneNotificationWithTheRunsLines() {
+        saveEmailSettings(true);
+        app::MainWindow& w = open();
+        m_statuses = {0, 11010, 0, 11010};
+        runChecks(4);
+        QTRY_COMPARE(messages(), 1);
+        const QByteArray body = data(0);
+        QVERIFY(body.contains("Subject:Site status\r\n"));
+        QVERIFY(body.contains("The site changed.\r\n*************************\r\n\r\n*************************\r\n"));
+        const QStringList lines = w.results().lines();
+        // The lines of checks 1 and 2, each framed by empty lines, in order.
+        const QByteArray attached =
+            "\r\n" + lines[0].toLatin1().trimmed() + "\r\n\r\n" + lines[1].toLatin1().trimmed() + "\r\n";
+        QVERIFY2(body.contains(attached), body.constData());
+        QVERIFY(!body.contains(lines[2].toLatin1().trimmed()));
+        QVERIFY(!w.state().LastPingOk);
+    }
+
+    void notificationOff_remembersTheChangeSilently() {
+        saveEmailSettings(false);
+        app::MainWindow& w = open();
+        w.Option4->setChecked(true);
+        m_statuses = {11010};
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QTRY_VERIFY(m_fakes->echo.sendCount >= 2);
+        // Turning notification on later in the run does not report the earlier failure.
+        w.Option3->setChecked(true);
+        const int sent = m_fakes->echo.sendCount;
+        QTRY_VERIFY(m_fakes->echo.sendCount >= sent + 2);
+        QTest::mouseClick(w.Command4, Qt::LeftButton);
+        QTRY_VERIFY(!w.run().isRunning());
+        QTest::qWait(100);
+        QCOMPARE(m_server->connections, 0);
+    }
+
+    void pageGoneAndBack_sendsTwoNotifications() {
+        saveEmailSettings(false);
+        app::MainWindow& w = open();
+        w.Option5->setChecked(true);
+        w.Text7->setText(QStringLiteral("welcome"));
+        int fetches = 0;
+        m_fakes->http.body = "<p>Welcome</p>";
+        // Found, missing, found.
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QTRY_VERIFY(m_fakes->echo.sendCount >= 1);
+        m_fakes->http.body = "<p>Gone</p>";
+        fetches = m_fakes->echo.sendCount;
+        QTRY_VERIFY(m_fakes->echo.sendCount >= fetches + 2);
+        m_fakes->http.body = "<p>WELCOME back</p>";
+        fetches = m_fakes->echo.sendCount;
+        QTRY_VERIFY(m_fakes->echo.sendCount >= fetches + 2);
+        QTest::mouseClick(w.Command4, Qt::LeftButton);
+        QTRY_VERIFY(!w.run().isRunning());
+        QTRY_COMPARE(messages(), 2);
+        QCOMPARE(data(0).contains("*****"), false);
+    }
+
+    void emailButton_disablesTheMainWindowUntilTheEmailWindowCloses() {
+        saveEmailSettings(false);
+        app::MainWindow& w = open();
+        w.show();
+        QTest::mouseClick(w.Command2, Qt::LeftButton);
+        QVERIFY(!w.isEnabled());
+        QVERIFY(w.state().InteractiveEmail);
+        mail::SendMailWindow* window = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* found = qobject_cast<mail::SendMailWindow*>(top))
+                window = found;
+        }
+        QVERIFY(window);
+        QTRY_VERIFY(window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Ravelin EMailer"));
+        QCOMPARE(window->txtHost->text(), m_server->address());
+        window->close();
+        QTRY_VERIFY(w.isEnabled());
+        QVERIFY(!w.state().InteractiveEmail);
+    }
+};
+
+QTEST_MAIN(TestNotificationRun)
+#include "tst_notification_run.moc"
