@@ -5,14 +5,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <sched.h>
@@ -21,6 +23,20 @@
 using namespace sondrel;
 
 namespace {
+
+// Runs the event loop until finished() holds or timeoutMs pass; wake() is called when it may hold.
+struct Waiter {
+    QEventLoop loop;
+    void wake() { loop.quit(); }
+    bool waitFor(const std::function<bool()>& finished, int timeoutMs) {
+        QElapsedTimer timer;
+        timer.start();
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        while (!finished() && timer.elapsed() < timeoutMs)
+            loop.exec();
+        return finished();
+    }
+};
 
 const QString kTarget = QStringLiteral("127.0.0.1");
 const QString kPacket = QStringLiteral("Sondrel echo benchmark packet");
@@ -46,6 +62,7 @@ double median(std::vector<double> values) {
 
 // count echoes one after the other, each started from the previous one's callback.
 void backToBack(platform::IcmpEcho& echo, int count) {
+    Waiter waiter;
     std::unique_ptr<platform::PendingOperation> current;
     int done = 0;
     int failed = 0;
@@ -55,12 +72,14 @@ void backToBack(platform::IcmpEcho& echo, int count) {
             failed += status != platform::IpStatus::Success;
             if (++done < count)
                 next();
+            else
+                waiter.wake();
         });
     };
     QElapsedTimer wall;
     wall.start();
     next();
-    if (!QTest::qWaitFor([&] { return done == count; }, 600000))
+    if (!waiter.waitFor([&] { return done == count; }, 600000))
         std::printf("  gave up waiting after %d echoes\n", done);
     const double seconds = wall.nsecsElapsed() / 1e9;
     std::printf("  %d echoes back to back: %.2f s, %.0f checks/s, %.1f us per echo, %d not answered\n", done, seconds,
@@ -71,6 +90,7 @@ void backToBack(platform::IcmpEcho& echo, int count) {
 void singleEchoes(platform::IcmpEcho& echo, int count) {
     std::vector<double> micros;
     qint32 maxTripTime = 0;
+    Waiter waiter;
     for (int i = 0; i < count; ++i) {
         bool finished = false;
         QElapsedTimer timer;
@@ -79,8 +99,9 @@ void singleEchoes(platform::IcmpEcho& echo, int count) {
             micros.push_back(timer.nsecsElapsed() / 1e3);
             maxTripTime = std::max(maxTripTime, reply.tripTime);
             finished = true;
+            waiter.wake();
         });
-        if (!QTest::qWaitFor([&] { return finished; }, 5000))
+        if (!waiter.waitFor([&] { return finished; }, 5000))
             break;
     }
     std::printf("  one echo: median %.1f us from call to callback over %d echoes; reported trip time at most %d ms\n",
@@ -99,10 +120,13 @@ void systemPing(int count) {
     std::vector<double> wallMs;
     for (int i = 0; i < count; ++i) {
         QProcess ping;
+        Waiter waiter;
+        QObject::connect(&ping, &QProcess::finished, [&] { waiter.wake(); });
+        QObject::connect(&ping, &QProcess::errorOccurred, [&] { waiter.wake(); });
         QElapsedTimer timer;
         timer.start();
         ping.start(program, {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"), kTarget});
-        if (!QTest::qWaitFor([&] { return ping.state() == QProcess::NotRunning; }, 5000)) {
+        if (!waiter.waitFor([&] { return ping.state() == QProcess::NotRunning; }, 5000)) {
             ping.kill();
             continue;
         }
@@ -127,9 +151,12 @@ bool enterNamespaceWithPingSockets() {
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0)
         return false;
     QProcess ip;
+    Waiter waiter;
+    QObject::connect(&ip, &QProcess::finished, [&] { waiter.wake(); });
+    QObject::connect(&ip, &QProcess::errorOccurred, [&] { waiter.wake(); });
     ip.start(QStringLiteral("ip"),
              {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
-    if (!QTest::qWaitFor([&] { return ip.state() == QProcess::NotRunning; }, 5000))
+    if (!waiter.waitFor([&] { return ip.state() == QProcess::NotRunning; }, 5000))
         return false;
     QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
     return ip.exitCode() == 0 && range.open(QIODevice::WriteOnly) && range.write("0 2147483647") > 0;

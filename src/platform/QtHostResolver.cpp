@@ -1,33 +1,56 @@
 #include "platform/QtHostResolver.h"
 
+#include <QHostAddress>
 #include <QHostInfo>
-#include <QPointer>
+
+#include <algorithm>
+#include <optional>
+
+#include <arpa/inet.h>
 
 namespace sondrel::platform {
 
 namespace {
 
+// Names the system resolver answers by itself. Text of digits and dots is an address in the forms
+// inet_aton reads ("127.1" included), or nothing. Any other text Qt would take as an address literal
+// (with blanks around it, or IPv6) has no IPv4 address under that exact name; Qt would trim it and
+// look up its reverse name over the network. Nullopt when the name needs a real lookup.
+std::optional<QString> answerWithoutLookup(const QString& name) {
+    if (name.isEmpty())
+        return QString();
+    const bool digitsAndDots =
+        name.front().isDigit() && name.back() != u'.' &&
+        std::all_of(name.begin(), name.end(), [](QChar c) { return (c >= u'0' && c <= u'9') || c == u'.'; });
+    if (digitsAndDots) {
+        in_addr address{};
+        if (::inet_aton(name.toLatin1().constData(), &address) == 0)
+            return QString();
+        return QHostAddress(ntohl(address.s_addr)).toString();
+    }
+    if (!QHostAddress(name).isNull())
+        return QString();
+    return std::nullopt;
+}
+
 class Lookup final : public QObject, public PendingOperation {
 public:
     Lookup(const QString& name, HostResolver::Done done)
-        : m_done(std::move(done))
-    {
-        if (name.isEmpty()) {
-            // QHostInfo refuses an empty name at once; answer through the event loop like any other.
-            QMetaObject::invokeMethod(this, [this] { finish(QString()); }, Qt::QueuedConnection);
+        : m_done(std::move(done)) {
+        if (const auto answer = answerWithoutLookup(name)) {
+            QMetaObject::invokeMethod(
+                this, [this, dotted = *answer] { finish(dotted); }, Qt::QueuedConnection);
             return;
         }
         m_id = QHostInfo::lookupHost(name, this, [this](const QHostInfo& info) { finished(info); });
     }
-    ~Lookup() override
-    {
+    ~Lookup() override {
         if (m_id >= 0)
             QHostInfo::abortHostLookup(m_id);
     }
 
 private:
-    void finished(const QHostInfo& info)
-    {
+    void finished(const QHostInfo& info) {
         m_id = -1;
         QString dotted;
         if (info.error() == QHostInfo::NoError) {
@@ -40,11 +63,8 @@ private:
         }
         finish(dotted);
     }
-    void finish(const QString& dotted)
-    {
-        auto done = std::move(m_done);
-        m_done = nullptr;
-        if (done)
+    void finish(const QString& dotted) {
+        if (auto done = std::exchange(m_done, nullptr))
             done(dotted);
     }
 
@@ -54,8 +74,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<PendingOperation> QtHostResolver::lookup(const QString& name, Done done)
-{
+std::unique_ptr<PendingOperation> QtHostResolver::lookup(const QString& name, Done done) {
     return std::make_unique<Lookup>(name, std::move(done));
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace sondrel::test {
+
+// Moves the calling thread, and every process and thread it starts afterwards, into a new network
+// namespace of its own with only the loopback interface, up. Nothing sent from there can leave the
+// machine. Gives empty text on success, else why it cannot be done (not root, no unshare, no ip tool).
+QString enterPrivateNetwork();
+
+// Runs a setup command to its end (at most a few seconds), with input on its standard input.
+// Gives empty text when it exits with 0, else its error output.
+QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input = {});
+
+// Sets net.ipv4.ping_group_range of the current network namespace, such as "1 0" (nobody may open a
+// ping socket) or "0 2147483647" (everybody may). False when it cannot be written.
+bool setPingGroupRange(const QByteArray& range);
+
+} // namespace sondrel::test
