@@ -3,9 +3,12 @@
 #include "platform/Services.h"
 #include "platform/SystemServices.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -29,6 +32,29 @@ public:
 inline platform::Services benchServices(platform::SystemServices& system, platform::MessageBoxes& messages) {
     const platform::Services s = system.services();
     return platform::Services{messages, s.clock, s.connection, s.echo, s.resolver, s.http, s.tcp, s.shell};
+}
+
+// Runs the event loop until ready() holds or timeoutMs has passed; true when ready() held. The loop sleeps
+// until the next event, so the waiting itself costs no processor time.
+template <typename Ready> bool waitFor(Ready ready, int timeoutMs)
+{
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(timeoutMs);
+    while (!ready()) {
+        if (!deadline.isActive())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Runs the event loop for the given time.
+inline void runFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 inline double cpuSeconds() {

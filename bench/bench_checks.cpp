@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <cstdio>
 
@@ -37,20 +36,20 @@ int main(int argc, char* argv[]) {
 
     // Warm up, so one-time allocations do not count as growth.
     window.Command1->click();
-    QTest::qWaitFor([&] { return window.results().rowCount() >= 200; }, 60000);
+    bench::waitFor([&] { return window.results().rowCount() >= 200; }, 60000);
     window.Command4->click();
-    QTest::qWaitFor([&] { return !window.run().isRunning(); }, 5000);
+    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
     window.Command6->click();
 
     const qint64 rssBefore = bench::statusKb("VmRSS");
     QElapsedTimer timer;
     timer.start();
     window.Command1->click();
-    QTest::qWaitFor([&] { return window.results().rowCount() >= checks; }, 600000);
+    bench::waitFor([&] { return window.results().rowCount() >= checks; }, 600000);
     const double seconds = timer.nsecsElapsed() / 1e9;
     const int done = window.results().rowCount();
     window.Command4->click();
-    QTest::qWaitFor([&] { return !window.run().isRunning(); }, 5000);
+    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
     const qint64 rssAfter = bench::statusKb("VmRSS");
 
     const QString last = window.results().lines().last();
@@ -64,9 +63,9 @@ int main(int argc, char* argv[]) {
     window.Text5->setText(QStringLiteral("300"));
     window.Command6->click();
     window.Command1->click();
-    QTest::qWaitFor([&] { return window.run().isWaiting(); }, 5000);
+    bench::waitFor([&] { return window.run().isWaiting(); }, 5000);
     window.Command4->click();
-    QTest::qWaitFor([&] { return !window.run().isRunning(); }, 5000);
+    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
     QProcess ping;
     ping.start(QStringLiteral("ping"), {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("127.0.0.1")});
     ping.waitForFinished(5000);
