@@ -1,0 +1,141 @@
+#include "app/MainWindow.h"
+#include "app/MonitorRun.h"
+#include "mail/EmailSettings.h"
+#include "platform/LinuxIcmpEcho.h"
+#include "platform/QtHostResolver.h"
+#include "platform/QtTcpSocket.h"
+#include "store/RecordFile.h"
+#include "support/Fakes.h"
+#include "support/PrivateNetwork.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sondrel;
+using namespace sondrel::test;
+
+// A whole run against a real site inside a private network: real ICMP, real name resolution and a real
+// SMTP server on loopback. The site is 127.0.0.2; an nftables rule makes it stop answering.
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_folder;
+    QTemporaryDir m_spool;
+    QProcess m_server;
+    QString m_smtpHost;
+    FakeSystem m_fakes;
+    platform::LinuxIcmpEcho m_echo;
+    platform::QtHostResolver m_resolver;
+    platform::QtTcpSocketFactory m_sockets;
+
+    platform::Services services()
+    {
+        platform::Services s = m_fakes.services();
+        return platform::Services{s.messages, s.clock, s.connection, m_echo, m_resolver, s.http, m_sockets, s.shell};
+    }
+    QStringList receivedMessages() const
+    {
+        QStringList messages;
+        for (const QString& name : QDir(m_spool.path()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
+            QFile file(m_spool.path() + u'/' + name);
+            if (file.open(QIODevice::ReadOnly))
+                messages.append(QString::fromLatin1(file.readAll()));
+        }
+        return messages;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_folder.isValid() && m_spool.isValid());
+        QDir(m_folder.path()).mkpath(QStringLiteral("data"));
+        QDir(m_folder.path()).mkpath(QStringLiteral("logs"));
+        const QString why = enterPrivateNetwork();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
+        m_server.start(
+            QStringLiteral("/usr/bin/python3"),
+            {qEnvironmentVariable("SONDREL_SOURCE_DIR") + QStringLiteral("/tests/mail/smtp_sink.py"), m_spool.path()});
+        QSignalSpy output(&m_server, &QProcess::readyReadStandardOutput);
+        for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
+            output.wait(100);
+        if (!m_server.canReadLine())
+            QSKIP("no loopback SMTP server (needs /usr/bin/python3 with aiosmtpd)");
+        m_smtpHost = QStringLiteral("127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
+    }
+    void cleanupTestCase()
+    {
+        m_server.closeWriteChannel();
+        if (m_server.state() != QProcess::NotRunning && !m_server.waitForFinished(5000))
+            m_server.kill();
+    }
+
+    void siteThatStopsAnswering_isReportedByOneEmailWithTheRunsLines()
+    {
+        mail::EmailSettings settings;
+        settings.SmtpHost = m_smtpHost;
+        settings.SenderName = QStringLiteral("Site Watch");
+        settings.SenderAddress = QStringLiteral("watch@example.test");
+        settings.RecipientName = QStringLiteral("Owner");
+        settings.RecipientAddress = QStringLiteral("owner@example.test");
+        settings.Subject = QStringLiteral("Site down");
+        settings.MessageBody = QStringLiteral("The site stopped answering.");
+        settings.AttachLog = -1;
+        settings.DisconnectDelay = 0;
+        QByteArray record(mail::kEmailRecordLength, '\0');
+        mail::encodeEmailSettings(record, settings);
+        QVERIFY(
+            store::RecordFile(mail::emailSettingsPath(m_folder.path()), mail::kEmailRecordLength).replace(1, record));
+
+        app::MainWindow w(services(), m_folder.path());
+        w.Text1->setText(QStringLiteral("127.0.0.2"));
+        w.Text3->setText(QStringLiteral("Are you there?"));
+        w.Text5->setText(QStringLiteral("0.2"));
+        w.Option1->click(); // always on
+        w.Option3->setChecked(true);
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+
+        QTRY_COMPARE(w.results().rowCount(), 2);
+        QVERIFY(w.results().lines().at(1).contains(QStringLiteral(" Trip Time=")));
+        QCOMPARE(w.Text2->text(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(w.Text4[4]->text(), QStringLiteral("Are you there?"));
+        QVERIFY(!w.Image1->isHidden());
+
+        const QString rules = runCommand(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
+                                         "table ip site {\n chain input {\n type filter hook input priority 0;\n"
+                                         " ip saddr 127.0.0.2 icmp type echo-reply drop\n }\n}\n");
+        QVERIFY2(rules.isEmpty(), qPrintable(rules));
+
+        QTRY_VERIFY_WITH_TIMEOUT(w.results().rowCount() >= 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(receivedMessages().size(), 1, 10000);
+        QTest::mouseClick(w.Command4, Qt::LeftButton);
+        QTRY_VERIFY(!w.run().isRunning());
+
+        const QStringList lines = w.results().lines();
+        const int failed =
+            int(lines.indexOf(QRegularExpression(QStringLiteral(".* Failed to ping! - Site Problem.*"))));
+        QVERIFY(failed >= 2);
+        QVERIFY(w.Text4[0]->text().startsWith(QStringLiteral("11010   [ ip req timed out ]")));
+
+        const QString message = receivedMessages().first();
+        QVERIFY(message.contains(QStringLiteral("Subject: Site down")) ||
+                message.contains(QStringLiteral("Subject:Site down")));
+        QVERIFY(message.contains(QStringLiteral("The site stopped answering.\r\n*************************\r\n")));
+        QString attached;
+        for (int i = 0; i <= failed; ++i)
+            attached += QStringLiteral("\r\n") + lines[i].trimmed() + QStringLiteral("\r\n");
+        QVERIFY2(message.contains(attached), qPrintable(message));
+        QCOMPARE(receivedMessages().size(), 1); // later failures of the same run send nothing more
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
