@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,14 +25,16 @@ private:
     std::unique_ptr<FakeSystem> m_fakes;
     std::unique_ptr<app::MainWindow> m_window;
 
-    app::MainWindow& open() {
+    app::MainWindow& open()
+    {
         m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
         return *m_window;
     }
     template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QString::fromLatin1(name)); }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QDir(m_dir->path()).mkpath(QStringLiteral("data"));
@@ -40,7 +43,8 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    void startUp_showsEveryControlWithItsCaptionAndFreshSlotDefaults() {
+    void startUp_showsEveryControlWithItsCaptionAndFreshSlotDefaults()
+    {
         app::MainWindow& w = open();
         QCOMPARE(w.windowTitle(), QStringLiteral("Sondrel 1.2"));
         QCOMPARE(w.centralWidget()->size(), QSize(548, 431));
@@ -86,7 +90,8 @@ private slots:
         QVERIFY(m_fakes->messages.shown.isEmpty());
     }
 
-    void connectionOptions_lockOrTickAutoDisconnect() {
+    void connectionOptions_lockOrTickAutoDisconnect()
+    {
         app::MainWindow& w = open();
         w.show();
         QTest::mouseClick(w.Option1, Qt::LeftButton);
@@ -102,7 +107,8 @@ private slots:
         QVERIFY(w.Check2->isChecked());
     }
 
-    void openSiteItems_moveTheCheckMark() {
+    void openSiteItems_moveTheCheckMark()
+    {
         app::MainWindow& w = open();
         w.mnu3->trigger();
         QVERIFY(!w.mnu1->isChecked() && !w.mnu2->isChecked() && w.mnu3->isChecked());
@@ -112,7 +118,73 @@ private slots:
         QVERIFY(w.mnu2->isChecked());
     }
 
-    void clearList_emptiesTheResults() {
+    void siteSlots_saveAndOpenThroughTheMenu()
+    {
+        app::MainWindow& w = open();
+        w.mnu2->trigger();
+        w.Text1->setText(QStringLiteral("  www.example.test  "));
+        w.Text3->setText(QStringLiteral("Hello"));
+        w.Text5->setText(QStringLiteral("60"));
+        w.Text7->setText(QStringLiteral("Welcome"));
+        w.Option1->click();
+        w.Check2->setChecked(true); // only a stored slot can combine this with "Always On"
+        w.Option5->setChecked(true);
+        w.Option3->setChecked(true);
+        w.mnusave->trigger();
+
+        w.mnu1->trigger();
+        QCOMPARE(w.Text1->text(), QString());
+        QCOMPARE(w.Text5->text(), QStringLiteral("300"));
+        QVERIFY(w.Option2->isChecked() && !w.Check2->isChecked());
+
+        // Reopened after a restart.
+        m_window.reset();
+        app::MainWindow& again = open();
+        again.mnu2->trigger();
+        QCOMPARE(again.Text1->text(), QStringLiteral("www.example.test"));
+        QCOMPARE(again.Text3->text(), QStringLiteral("Hello"));
+        QCOMPARE(again.Text5->text(), QStringLiteral("60"));
+        QCOMPARE(again.Text7->text(), QStringLiteral("Welcome"));
+        QVERIFY(again.Option1->isChecked());
+        QVERIFY(again.Check2->isChecked());
+        QVERIFY(!again.Frame2->isEnabled());
+        QVERIFY(again.Option5->isChecked() && again.Option3->isChecked());
+        QCOMPARE(QFileInfo(m_dir->path() + QStringLiteral("/data/init.dat")).size(), 2 * 775);
+        QVERIFY(m_fakes->messages.shown.isEmpty());
+    }
+
+    void siteSlots_unreadableFile_isReportedAndLeavesTheFields()
+    {
+        app::MainWindow& w = open();
+        w.Text1->setText(QStringLiteral("kept.example.test"));
+        QVERIFY(QDir(m_dir->path() + QStringLiteral("/data")).removeRecursively());
+        QFile blocker(m_dir->path() + QStringLiteral("/data"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        w.mnu3->trigger();
+        QCOMPARE(w.Text1->text(), QStringLiteral("kept.example.test"));
+        QCOMPARE(m_fakes->messages.shown.size(), 1);
+        QVERIFY(m_fakes->messages.shown.first().text.contains(QStringLiteral("init.dat")));
+        w.mnusave->trigger();
+        QCOMPARE(m_fakes->messages.shown.size(), 2);
+    }
+
+    void help_opensTheHelpPageEachTimeOrSaysItIsMissing()
+    {
+        app::MainWindow& w = open();
+        w.mnuHelp->trigger();
+        w.mnuHelp->trigger();
+        QCOMPARE(m_fakes->shell.opened.size(), 2);
+        QCOMPARE(m_fakes->shell.opened.first(), m_dir->path() + QStringLiteral("/SDR.html"));
+        QVERIFY(m_fakes->messages.shown.isEmpty());
+        m_fakes->shell.result = platform::DesktopShell::OpenResult::NotFound;
+        w.mnuHelp->trigger();
+        QCOMPARE(m_fakes->messages.texts(),
+                 QStringList{QStringLiteral("Cannot find Help file in the installation directory")});
+    }
+
+    void clearList_emptiesTheResults()
+    {
         app::MainWindow& w = open();
         w.addResultLine(QStringLiteral("one"));
         w.addResultLine(QStringLiteral("two"));
@@ -122,7 +194,8 @@ private slots:
         QCOMPARE(w.results().lines(), QStringList{QStringLiteral("three")});
     }
 
-    void showImage_keepsExactlyOnePictureVisible() {
+    void showImage_keepsExactlyOnePictureVisible()
+    {
         app::MainWindow& w = open();
         for (QLabel* image : {w.Image3, w.Image2, w.Image1, w.Image3}) {
             w.showImage(image);
