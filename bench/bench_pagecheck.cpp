@@ -1,0 +1,164 @@
+// Fetches and searches pages of 10, 50 and 200 MB served from loopback, the text to find at the very
+// end, and compares with `curl -s URL | grep -Fqi TEXT` on the same pages in the same run. Prints
+// the times, their ratio, the time per megabyte (to show how it grows with size) and how far the
+// process's resident memory rose while a page was fetched.
+
+#include "platform/QtHttpClient.h"
+#include "probe/PageCheck.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace sondrel;
+
+namespace {
+
+constexpr int kRuns = 3;
+const QByteArray kText = "Sondrel Bench Marker 7731";
+
+// A server that hands files over with sendfile, so it is not what is measured.
+const char* const kServer = R"(
+import functools, http.server, sys
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def copyfile(self, source, outputfile):
+        self.connection.sendfile(source)
+    def log_message(self, *args):
+        pass
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=sys.argv[1]))
+print(f"PORT {server.server_address[1]}", flush=True)
+server.serve_forever()
+)";
+
+// Writes sizeMb megabytes of words, ending with the text in other letter case.
+bool writePage(const QString& path, int sizeMb)
+{
+    static const char* const words[] = {"status",  "site",  "server", "monitor", "page",    "Response", "uptime",
+                                        "network", "check", "<div>",  "</div>",  "latency", "sample",   "Report"};
+    QByteArray block;
+    QRandomGenerator random(42);
+    while (block.size() < (1 << 20) - 64) {
+        block += words[random.bounded(int(std::size(words)))];
+        block += random.bounded(12) == 0 ? '\n' : ' ';
+    }
+    block.resize(1 << 20, ' ');
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (int i = 0; i < sizeMb; ++i)
+        file.write(block);
+    file.seek(file.size() - kText.size() - 1);
+    file.write(kText.toUpper() + "\n");
+    return file.error() == QFile::NoError;
+}
+
+qint64 statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// Lets the peak resident size start again from the current one.
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double curlWithGrep(const QString& url)
+{
+    QProcess shell;
+    QElapsedTimer timer;
+    timer.start();
+    shell.start("sh", {"-c", QStringLiteral("curl -s '%1' | grep -Fqi '%2'").arg(url, QString::fromLatin1(kText))});
+    shell.waitForFinished(-1);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return shell.exitCode() == 0 ? seconds : -1;
+}
+
+double pageCheck(probe::PageCheck& page, const QString& url)
+{
+    QEventLoop loop;
+    QString token;
+    QElapsedTimer timer;
+    timer.start();
+    page.PageText.clear();
+    page.gethtml(url, QString::fromLatin1(kText), [&](const QString& t) {
+        token = t;
+        loop.quit();
+    });
+    loop.exec();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    return token == probe::kTokenOk ? seconds : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QList<int> sizes = {10, 50, 200};
+    for (const int size : sizes) {
+        if (!writePage(dir.filePath(QStringLiteral("page%1.html").arg(size)), size)) {
+            std::printf("cannot write the %d MB page in %s\n", size, qPrintable(dir.path()));
+            return 1;
+        }
+    }
+    writePage(dir.filePath(QStringLiteral("warmup.html")), 1);
+
+    QProcess server;
+    server.start("python3", {"-c", kServer, dir.path()});
+    while (!server.canReadLine() && server.waitForReadyRead(10000)) {
+    }
+    const QByteArray line = server.readLine().trimmed();
+    if (!line.startsWith("PORT ")) {
+        std::printf("the page server did not start\n");
+        return 1;
+    }
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(QString::fromLatin1(line.mid(5)));
+
+    platform::QtHttpClient http;
+    probe::PageCheck page(http, std::chrono::minutes(10));
+    pageCheck(page, base + "warmup.html");
+    std::printf("best of %d runs; text at the end of the page; resident memory at start %lld kB\n\n", kRuns,
+                statusKb("VmRSS:"));
+    std::printf("%8s %12s %12s %7s %13s %13s %15s\n", "size MB", "curl|grep s", "check s", "ratio", "curl ms/MB",
+                "check ms/MB", "memory rise kB");
+    for (const int size : sizes) {
+        const QString url = base + QStringLiteral("page%1.html").arg(size);
+        double curl = 1e9, check = 1e9;
+        qint64 rise = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            curl = std::min(curl, curlWithGrep(url));
+            const qint64 before = statusKb("VmRSS:");
+            resetPeakMemory();
+            check = std::min(check, pageCheck(page, url));
+            rise = std::max(rise, statusKb("VmHWM:") - before);
+        }
+        if (curl < 0 || check < 0) {
+            std::printf("%8d the text was not found (curl %s, check %s)\n", size, curl < 0 ? "failed" : "ok",
+                        check < 0 ? "failed" : "ok");
+            continue;
+        }
+        std::printf("%8d %12.3f %12.3f %7.2f %13.2f %13.2f %15lld\n", size, curl, check, check / curl,
+                    curl * 1000 / size, check * 1000 / size, rise);
+    }
+    server.kill();
+    server.waitForFinished();
+    return 0;
+}
