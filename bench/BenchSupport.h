@@ -19,7 +19,8 @@ namespace sondrel::bench {
 // Message boxes that record what was shown and when, and never wait for a user.
 class RecordingMessageBoxes final : public platform::MessageBoxes {
 public:
-    void show(const QString& text, const QString&, platform::MessageIcon) override {
+    void show(const QString& text, const QString&, platform::MessageIcon) override
+    {
         shown.append(text);
         if (onShow)
             onShow(text);
@@ -29,7 +30,8 @@ public:
 };
 
 // The real system, but with message boxes that do not wait for a user.
-inline platform::Services benchServices(platform::SystemServices& system, platform::MessageBoxes& messages) {
+inline platform::Services benchServices(platform::SystemServices& system, platform::MessageBoxes& messages)
+{
     const platform::Services s = system.services();
     return platform::Services{messages, s.clock, s.connection, s.echo, s.resolver, s.http, s.tcp, s.shell};
 }
@@ -57,7 +59,8 @@ inline void runFor(int milliseconds)
     loop.exec();
 }
 
-inline double cpuSeconds() {
+inline double cpuSeconds()
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -65,7 +68,8 @@ inline double cpuSeconds() {
 }
 
 // A field of /proc/self/status in kB, such as "VmRSS" or "VmHWM".
-inline qint64 statusKb(const char* field) {
+inline qint64 statusKb(const char* field)
+{
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;

@@ -18,7 +18,8 @@
 
 using namespace sondrel;
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);

@@ -28,7 +28,8 @@ namespace {
 struct Waiter {
     QEventLoop loop;
     void wake() { loop.quit(); }
-    bool waitFor(const std::function<bool()>& finished, int timeoutMs) {
+    bool waitFor(const std::function<bool()>& finished, int timeoutMs)
+    {
         QElapsedTimer timer;
         timer.start();
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
@@ -41,7 +42,8 @@ struct Waiter {
 const QString kTarget = QStringLiteral("127.0.0.1");
 const QString kPacket = QStringLiteral("Sondrel echo benchmark packet");
 
-const char* kindName(platform::LinuxIcmpEcho::SocketKind kind) {
+const char* kindName(platform::LinuxIcmpEcho::SocketKind kind)
+{
     switch (kind) {
     case platform::LinuxIcmpEcho::SocketKind::Ping:
         return "ping socket";
@@ -53,7 +55,8 @@ const char* kindName(platform::LinuxIcmpEcho::SocketKind kind) {
     return "no ICMP socket";
 }
 
-double median(std::vector<double> values) {
+double median(std::vector<double> values)
+{
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
@@ -61,7 +64,8 @@ double median(std::vector<double> values) {
 }
 
 // count echoes one after the other, each started from the previous one's callback.
-void backToBack(platform::IcmpEcho& echo, int count) {
+void backToBack(platform::IcmpEcho& echo, int count)
+{
     Waiter waiter;
     std::unique_ptr<platform::PendingOperation> current;
     int done = 0;
@@ -87,7 +91,8 @@ void backToBack(platform::IcmpEcho& echo, int count) {
 }
 
 // Median time from pingaddress to its callback, and the trip time the reply reports.
-void singleEchoes(platform::IcmpEcho& echo, int count) {
+void singleEchoes(platform::IcmpEcho& echo, int count)
+{
     std::vector<double> micros;
     qint32 maxTripTime = 0;
     Waiter waiter;
@@ -109,7 +114,8 @@ void singleEchoes(platform::IcmpEcho& echo, int count) {
 }
 
 // The ping program's own round-trip figure and how long the whole program takes.
-void systemPing(int count) {
+void systemPing(int count)
+{
     const QString program = QStandardPaths::findExecutable(QStringLiteral("ping"));
     if (program.isEmpty()) {
         std::printf("  ping program not found: no comparison\n");
@@ -139,7 +145,8 @@ void systemPing(int count) {
                 qPrintable(kTarget), median(reported), median(wallMs), count);
 }
 
-void measure(platform::LinuxIcmpEcho& echo, int count) {
+void measure(platform::LinuxIcmpEcho& echo, int count)
+{
     std::printf("%s:\n", kindName(platform::LinuxIcmpEcho::socketKind()));
     singleEchoes(echo, 200);
     systemPing(5);
@@ -147,7 +154,8 @@ void measure(platform::LinuxIcmpEcho& echo, int count) {
 }
 
 // A private network namespace where ping sockets are allowed, to measure the other path too.
-bool enterNamespaceWithPingSockets() {
+bool enterNamespaceWithPingSockets()
+{
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0)
         return false;
     QProcess ip;
@@ -164,7 +172,8 @@ bool enterNamespaceWithPingSockets() {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication application(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 20000;
 

@@ -30,17 +30,20 @@ namespace {
 constexpr int kLines = 32767;
 constexpr int kBoundMs = 120000;
 
-double median(QList<double> values) {
+double median(QList<double> values)
+{
     std::sort(values.begin(), values.end());
     return values.isEmpty() ? 0.0 : values[values.size() / 2];
 }
 
-double msSince(const QElapsedTimer& timer) {
+double msSince(const QElapsedTimer& timer)
+{
     return timer.nsecsElapsed() / 1e6;
 }
 
 // Runs the event loop until done() is called or the bound passes; returns false on the bound.
-bool runUntil(const std::function<void(std::function<void()>)>& begin) {
+bool runUntil(const std::function<void(std::function<void()>)>& begin)
+{
     QEventLoop loop;
     bool finished = false;
     QTimer bound;
@@ -58,7 +61,8 @@ bool runUntil(const std::function<void(std::function<void()>)>& begin) {
 
 class SilentMessages final : public platform::MessageBoxes {
 public:
-    void show(const QString& text, const QString&, platform::MessageIcon) override {
+    void show(const QString& text, const QString&, platform::MessageIcon) override
+    {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
 };
@@ -75,7 +79,8 @@ struct Sink {
     QString folder;
     int stored = 0;
 
-    bool start(const QString& spool) {
+    bool start(const QString& spool)
+    {
         folder = spool;
         QString source = qEnvironmentVariable("SONDREL_SOURCE_DIR");
         if (source.isEmpty())
@@ -96,7 +101,8 @@ struct Sink {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

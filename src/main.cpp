@@ -1,3 +1,6 @@
 #include "app/Application.h"
 
-int main(int argc, char* argv[]) { return sondrel::app::runApplication(argc, argv); }
+int main(int argc, char* argv[])
+{
+    return sondrel::app::runApplication(argc, argv);
+}

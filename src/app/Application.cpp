@@ -7,7 +7,8 @@
 
 namespace sondrel::app {
 
-int runApplication(int argc, char* argv[]) {
+int runApplication(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationVersion(QStringLiteral("1.2"));

@@ -13,16 +13,20 @@
 namespace sondrel::app {
 
 CheckCycle::CheckCycle(MainWindow& window)
-    : m_window(window) {}
+    : m_window(window)
+{
+}
 
-QString CheckCycle::socketHelpLine() {
+QString CheckCycle::socketHelpLine()
+{
     return QStringLiteral("ICMP sockets are not allowed for this user: allow ping sockets with "
                           "\"sysctl -w net.ipv4.ping_group_range='0 2147483647'\" or give the program the "
                           "capability with \"setcap cap_net_raw+ep %1\".")
         .arg(QCoreApplication::applicationFilePath());
 }
 
-void CheckCycle::process(std::function<void()> done) {
+void CheckCycle::process(std::function<void()> done)
+{
     m_done = std::move(done);
     RunState& state = m_window.state();
     state.RecordNumber.clear();
@@ -42,7 +46,8 @@ void CheckCycle::process(std::function<void()> done) {
 namespace {
 
 // An operation whose callback is running must outlive the callback: destroy it from the event loop.
-void retire(std::unique_ptr<platform::PendingOperation>& pending) {
+void retire(std::unique_ptr<platform::PendingOperation>& pending)
+{
     if (!pending)
         return;
     std::shared_ptr<platform::PendingOperation> finished(std::move(pending));
@@ -52,14 +57,16 @@ void retire(std::unique_ptr<platform::PendingOperation>& pending) {
 
 } // namespace
 
-void CheckCycle::resolved(const QString& address) {
+void CheckCycle::resolved(const QString& address)
+{
     retire(m_pending);
     m_window.Text2->setText(address);
     m_pending = probe::pingaddress(m_window.services().echo, address, m_window.Text3->text(),
                                    [this](qint32 status, const platform::EchoReply& reply) { echoed(status, reply); });
 }
 
-void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply) {
+void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply)
+{
     retire(m_pending);
     MainWindow& w = m_window;
     RunState& state = w.state();
@@ -108,13 +115,15 @@ void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply) {
     });
 }
 
-void CheckCycle::finish() {
+void CheckCycle::finish()
+{
     m_pending.reset();
     if (auto done = std::exchange(m_done, nullptr))
         done();
 }
 
-void CheckCycle::cancel() {
+void CheckCycle::cancel()
+{
     m_pending.reset();
     m_done = nullptr;
 }

@@ -2,7 +2,8 @@
 
 namespace sondrel::app {
 
-bool openinternetconnection(platform::ConnectionService& service) {
+bool openinternetconnection(platform::ConnectionService& service)
+{
     try {
         return service.attemptConnect();
     } catch (...) {
@@ -10,7 +11,8 @@ bool openinternetconnection(platform::ConnectionService& service) {
     }
 }
 
-bool hangupinternetconnection(platform::ConnectionService& service) {
+bool hangupinternetconnection(platform::ConnectionService& service)
+{
     try {
         return service.hangUp();
     } catch (...) {

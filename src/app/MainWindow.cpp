@@ -30,35 +30,42 @@ namespace sondrel::app {
 namespace {
 
 // Positions are designed in twips; the screen has 15 twips per pixel.
-QRect twips(int left, int top, int width, int height) {
+QRect twips(int left, int top, int width, int height)
+{
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry) {
+template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry)
+{
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(geometry);
     return widget;
 }
 
-QLineEdit* field(QWidget* parent, const char* name, QRect geometry, bool readOnly = false) {
+QLineEdit* field(QWidget* parent, const char* name, QRect geometry, bool readOnly = false)
+{
     auto* edit = place(new QLineEdit(parent), name, geometry);
     edit->setReadOnly(readOnly);
     return edit;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry)
+{
     return place(new QLabel(caption, parent), name, geometry);
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry)
+{
     return place(new QPushButton(caption, parent), name, geometry);
 }
 
-QRadioButton* option(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+QRadioButton* option(QWidget* parent, const char* name, const QString& caption, QRect geometry)
+{
     return place(new QRadioButton(caption, parent), name, geometry);
 }
 
-QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRect geometry)
+{
     return place(new QGroupBox(caption, parent), name, geometry);
 }
 
@@ -66,7 +73,8 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRec
 
 MainWindow::MainWindow(platform::Services services, const QString& executableDir, QWidget* parent)
     : QMainWindow(parent)
-    , m_services(services) {
+    , m_services(services)
+{
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sondrel 1.2"));
     buildControls();
@@ -74,7 +82,8 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     Form_Load(executableDir);
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow()
+{
     // The run and its pending operations go first, so no callback reaches a half-destroyed window.
     m_run.reset();
     m_checkCycle.reset();
@@ -85,7 +94,8 @@ MainWindow::~MainWindow() {
         m_logFiles->closeAll();
 }
 
-void MainWindow::buildControls() {
+void MainWindow::buildControls()
+{
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(548, 431);
@@ -194,7 +204,8 @@ void MainWindow::buildControls() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void MainWindow::buildMenus() {
+void MainWindow::buildMenus()
+{
     mnuSite = menuBar()->addMenu(tr("Site"));
     mnuSite->setObjectName(QStringLiteral("mnuSite"));
     mnusave = mnuSite->addAction(tr("Save Site Settings"));
@@ -216,7 +227,8 @@ void MainWindow::buildMenus() {
     connect(mnuHelp, &QAction::triggered, this, &MainWindow::mnuHelp_Click);
 }
 
-void MainWindow::Form_Load(const QString& executableDir) {
+void MainWindow::Form_Load(const QString& executableDir)
+{
     Image2->hide();
     Image3->hide();
     m_state.ReplyCount = 0;
@@ -225,7 +237,8 @@ void MainWindow::Form_Load(const QString& executableDir) {
     getsitesettings(1);
 }
 
-void MainWindow::addResultLine(const QString& line) {
+void MainWindow::addResultLine(const QString& line)
+{
     QScrollBar* bar = List1->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     m_results.append(line);
@@ -233,7 +246,8 @@ void MainWindow::addResultLine(const QString& line) {
         List1->scrollToBottom();
 }
 
-void MainWindow::showImage(QLabel* image) {
+void MainWindow::showImage(QLabel* image)
+{
     for (QLabel* each : {Image1, Image2, Image3}) {
         if (each != image)
             each->hide();
@@ -241,22 +255,26 @@ void MainWindow::showImage(QLabel* image) {
     image->show();
 }
 
-void MainWindow::setStatusTooltip(const QString& status) {
+void MainWindow::setStatusTooltip(const QString& status)
+{
     for (QLabel* each : {Image1, Image2, Image3})
         each->setToolTip(status);
 }
 
-void MainWindow::Option1_Click() {
+void MainWindow::Option1_Click()
+{
     Check2->setChecked(false);
     Frame2->setEnabled(false);
 }
 
-void MainWindow::Option2_Click() {
+void MainWindow::Option2_Click()
+{
     Frame2->setEnabled(true);
     Check2->setChecked(true);
 }
 
-void MainWindow::Command2_Click() {
+void MainWindow::Command2_Click()
+{
     if (m_emailWindow)
         return;
     setEnabled(false);
@@ -273,22 +291,26 @@ void MainWindow::Command2_Click() {
     window->show();
 }
 
-void MainWindow::Command5_Click() {
+void MainWindow::Command5_Click()
+{
     endProgram();
 }
 
-void MainWindow::Command6_Click() {
+void MainWindow::Command6_Click()
+{
     m_results.clear();
 }
 
-void MainWindow::mnu_Click(int site) {
+void MainWindow::mnu_Click(int site)
+{
     mnu1->setChecked(site == 1);
     mnu2->setChecked(site == 2);
     mnu3->setChecked(site == 3);
     getsitesettings(site);
 }
 
-void MainWindow::mnusave_Click() {
+void MainWindow::mnusave_Click()
+{
     const QAction* items[] = {mnu1, mnu2, mnu3};
     for (int i = 0; i < 3; ++i) {
         if (items[i]->isChecked())
@@ -296,11 +318,13 @@ void MainWindow::mnusave_Click() {
     }
 }
 
-void MainWindow::mnuHelp_Click() {
+void MainWindow::mnuHelp_Click()
+{
     store::openHelp(m_services.shell, m_services.messages, m_programFolder);
 }
 
-void MainWindow::savesettings(int site) {
+void MainWindow::savesettings(int site)
+{
     store::SiteSettings settings;
     settings.webAddress = store::trimSpaces(Text1->text());
     settings.packetString = store::trimSpaces(Text3->text());
@@ -315,7 +339,8 @@ void MainWindow::savesettings(int site) {
         m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
 }
 
-void MainWindow::getsitesettings(int site) {
+void MainWindow::getsitesettings(int site)
+{
     QString error;
     const std::optional<store::SiteSettings> loaded = store::SiteSettingsFile(m_programFolder).load(site, &error);
     if (!loaded) {
@@ -340,7 +365,8 @@ void MainWindow::getsitesettings(int site) {
     (store::isTrue(settings.emailNotification) ? Option3 : Option4)->setChecked(true);
 }
 
-void MainWindow::checkstatuschangeandsendemailifrequired(std::function<void()> done) {
+void MainWindow::checkstatuschangeandsendemailifrequired(std::function<void()> done)
+{
     mail::StatusFlags flags{m_state.PingOk, m_state.PageOk, m_state.LastPingOk, m_state.LastPageOk};
     const bool send = mail::decideNotification(flags, Option3->isChecked(), Option5->isChecked());
     m_state.LastPingOk = flags.LastPingOk;
@@ -358,15 +384,18 @@ void MainWindow::checkstatuschangeandsendemailifrequired(std::function<void()> d
     window->Form_Load();
 }
 
-void MainWindow::unloadNotificationWindow() {
+void MainWindow::unloadNotificationWindow()
+{
     delete m_notificationWindow;
 }
 
-void MainWindow::closeAllFiles() {
+void MainWindow::closeAllFiles()
+{
     m_logFiles->closeAll();
 }
 
-void MainWindow::endProgram() {
+void MainWindow::endProgram()
+{
     if (m_ending)
         return;
     m_ending = true;
@@ -376,7 +405,8 @@ void MainWindow::endProgram() {
     QApplication::quit();
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event)
+{
     event->accept();
     endProgram();
 }

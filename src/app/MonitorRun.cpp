@@ -19,7 +19,8 @@
 namespace sondrel::app {
 
 MonitorRun::MonitorRun(MainWindow& window)
-    : m_window(window) {
+    : m_window(window)
+{
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -30,11 +31,13 @@ MonitorRun::MonitorRun(MainWindow& window)
     });
 }
 
-double MonitorRun::intervalSeconds(const QString& text) {
+double MonitorRun::intervalSeconds(const QString& text)
+{
     return platform::leadingNumber(text);
 }
 
-void MonitorRun::Command1_Click() {
+void MonitorRun::Command1_Click()
+{
     if (m_phase != Phase::Idle)
         return;
     MainWindow& w = m_window;
@@ -72,7 +75,8 @@ void MonitorRun::Command1_Click() {
     nextPass();
 }
 
-void MonitorRun::Command4_Click() {
+void MonitorRun::Command4_Click()
+{
     MainWindow& w = m_window;
     w.closeAllFiles();
     w.Command6->setEnabled(true);
@@ -88,12 +92,14 @@ void MonitorRun::Command4_Click() {
     }
 }
 
-void MonitorRun::intervalChanged() {
+void MonitorRun::intervalChanged()
+{
     if (m_phase == Phase::Waiting)
         waitStep();
 }
 
-void MonitorRun::abandon() {
+void MonitorRun::abandon()
+{
     m_timer.stop();
     m_window.checkCycle().cancel();
     m_window.pageCheck().cancel();
@@ -102,7 +108,8 @@ void MonitorRun::abandon() {
 }
 
 // One pass begins: the stop test, then the wait between checks (none before the first check).
-void MonitorRun::nextPass() {
+void MonitorRun::nextPass()
+{
     if (m_window.state().StopScan) {
         endWithScanStopped();
         return;
@@ -116,7 +123,8 @@ void MonitorRun::nextPass() {
     check();
 }
 
-void MonitorRun::waitStep() {
+void MonitorRun::waitStep()
+{
     if (m_window.state().StopScan) {
         m_timer.stop();
         endWithScanStopped();
@@ -135,7 +143,8 @@ void MonitorRun::waitStep() {
     m_timer.start(int(std::min(std::ceil(remaining), 86'400'000.0)));
 }
 
-void MonitorRun::check() {
+void MonitorRun::check()
+{
     MainWindow& w = m_window;
     RunState& state = w.state();
     m_phase = Phase::Checking;
@@ -165,12 +174,14 @@ void MonitorRun::check() {
     afterPageCheck();
 }
 
-void MonitorRun::afterPageCheck() {
+void MonitorRun::afterPageCheck()
+{
     m_window.unloadNotificationWindow();
     m_window.checkCycle().process([this] { afterCycle(); });
 }
 
-void MonitorRun::afterCycle() {
+void MonitorRun::afterCycle()
+{
     MainWindow& w = m_window;
     w.state().CheckCounter += 1;
     if (w.Check2->isChecked() && !hangupinternetconnection(w.services().connection)) {
@@ -185,7 +196,8 @@ void MonitorRun::afterCycle() {
     m_timer.start(0);
 }
 
-void MonitorRun::endWithScanStopped() {
+void MonitorRun::endWithScanStopped()
+{
     m_phase = Phase::Ending;
     m_window.services().messages.show(QStringLiteral("Scan Stopped"), platform::applicationTitle());
     if (m_phase != Phase::Ending)
@@ -193,7 +205,8 @@ void MonitorRun::endWithScanStopped() {
     finishRun();
 }
 
-void MonitorRun::finishRun() {
+void MonitorRun::finishRun()
+{
     MainWindow& w = m_window;
     for (QPushButton* b : {w.Command6, w.Command1, w.Command4, w.Command5, w.Command2})
         b->setEnabled(true);

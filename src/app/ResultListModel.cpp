@@ -2,7 +2,8 @@
 
 namespace sondrel::app {
 
-QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+QVariant ResultListModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || index.row() >= m_lines.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
@@ -10,14 +11,16 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-void ResultListModel::append(const QString& line) {
+void ResultListModel::append(const QString& line)
+{
     const int row = int(m_lines.size());
     beginInsertRows({}, row, row);
     m_lines.append(line);
     endInsertRows();
 }
 
-void ResultListModel::clear() {
+void ResultListModel::clear()
+{
     beginResetModel();
     m_lines.clear();
     m_lines.squeeze();

@@ -4,7 +4,8 @@
 
 namespace sondrel::app {
 
-QPixmap drawFace(Face face) {
+QPixmap drawFace(Face face)
+{
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);

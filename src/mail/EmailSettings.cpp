@@ -24,17 +24,20 @@ constexpr Field kMessage{1530, 2000};
 constexpr qsizetype kAttachLogOffset = 3530;
 constexpr qsizetype kDelayOffset = 3534;
 
-QString readText(QByteArrayView record, Field field) {
+QString readText(QByteArrayView record, Field field)
+{
     return store::readFixedText(record, field.offset, field.width);
 }
 
-void writeText(QByteArray& record, Field field, const QString& text) {
+void writeText(QByteArray& record, Field field, const QString& text)
+{
     store::writeFixedText(record, field.offset, field.width, text);
 }
 
 } // namespace
 
-EmailSettings decodeEmailSettings(QByteArrayView record) {
+EmailSettings decodeEmailSettings(QByteArrayView record)
+{
     EmailSettings settings;
     settings.SmtpHost = readText(record, kHost);
     settings.SenderName = readText(record, kSenderName);
@@ -48,7 +51,8 @@ EmailSettings decodeEmailSettings(QByteArrayView record) {
     return settings;
 }
 
-void encodeEmailSettings(QByteArray& record, const EmailSettings& settings) {
+void encodeEmailSettings(QByteArray& record, const EmailSettings& settings)
+{
     if (record.size() < kEmailRecordLength)
         record.append(QByteArray(kEmailRecordLength - record.size(), '\0'));
     writeText(record, kHost, settings.SmtpHost);
@@ -63,11 +67,13 @@ void encodeEmailSettings(QByteArray& record, const EmailSettings& settings) {
     store::writeInt16(record, kDelayOffset, settings.DisconnectDelay);
 }
 
-QString emailSettingsPath(const QString& programFolder) {
+QString emailSettingsPath(const QString& programFolder)
+{
     return store::dataFile(programFolder, QStringLiteral("email.dat"));
 }
 
-QString missingValueMessage(const EmailSettings& settings) {
+QString missingValueMessage(const EmailSettings& settings)
+{
     const std::pair<const QString*, const char*> required[] = {
         {&settings.SmtpHost, "You must specify an SMPT Host"},
         {&settings.SenderName, "You must specify a Sender Name"},
@@ -83,7 +89,8 @@ QString missingValueMessage(const EmailSettings& settings) {
     return {};
 }
 
-qint16 disconnectDelayValue(QStringView text) {
+qint16 disconnectDelayValue(QStringView text)
+{
     const double value = platform::leadingNumber(store::trimSpaces(text));
     if (!(value > -32768.5))
         return -32768;

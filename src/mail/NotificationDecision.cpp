@@ -4,14 +4,16 @@ namespace sondrel::mail {
 
 namespace {
 
-void remember(StatusFlags& flags) {
+void remember(StatusFlags& flags)
+{
     flags.LastPingOk = flags.PingOk;
     flags.LastPageOk = flags.PageOk;
 }
 
 } // namespace
 
-bool decideNotification(StatusFlags& flags, bool emailNotification, bool checkMainPage) {
+bool decideNotification(StatusFlags& flags, bool emailNotification, bool checkMainPage)
+{
     const bool pingChanged = flags.PingOk != flags.LastPingOk;
     const bool pageChanged = flags.PageOk != flags.LastPageOk;
     if (!pingChanged && !pageChanged)

@@ -6,15 +6,18 @@
 
 namespace sondrel::mail {
 
-QString withLoadSeparator(const QString& message) {
+QString withLoadSeparator(const QString& message)
+{
     return message + u'\n' + kSeparatorLine + u'\n';
 }
 
-QString withSendSeparator(const QString& message) {
+QString withSendSeparator(const QString& message)
+{
     return message + QStringLiteral("\r\n") + kSeparatorLine + QStringLiteral("\r\n");
 }
 
-QString attachedLines(const QStringList& lines) {
+QString attachedLines(const QStringList& lines)
+{
     qsizetype size = 0;
     for (const QString& line : lines)
         size += line.size() + 4;
@@ -29,11 +32,13 @@ QString attachedLines(const QStringList& lines) {
 }
 
 // The count is a 16-bit number, as the record numbers of the run are.
-int attachedRecordCount(QStringView recordNumber) {
+int attachedRecordCount(QStringView recordNumber)
+{
     return qMin(store::recordNumberValue(recordNumber), int(std::numeric_limits<qint16>::max()));
 }
 
-QString notificationText(const QString& storedMessage, const QStringList& lines) {
+QString notificationText(const QString& storedMessage, const QStringList& lines)
+{
     return withSendSeparator(withLoadSeparator(storedMessage)) + attachedLines(lines);
 }
 

@@ -21,17 +21,20 @@ namespace sondrel::mail {
 namespace {
 
 // Positions are designed in twips; the screen has 15 twips per pixel.
-QRect twips(int left, int top, int width, int height) {
+QRect twips(int left, int top, int width, int height)
+{
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry) {
+template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry)
+{
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(geometry);
     return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold = false) {
+QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold = false)
+{
     auto* widget = place(new QLabel(caption, parent), name, geometry);
     QFont font = widget->font();
     font.setBold(bold);
@@ -39,7 +42,8 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect g
     return widget;
 }
 
-QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold) {
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold)
+{
     auto* widget = place(new QGroupBox(caption, parent), name, geometry);
     QFont font = widget->font();
     font.setBold(bold);
@@ -48,7 +52,8 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRec
 }
 
 // Children of a bold frame keep the window's normal font.
-template <typename Widget> Widget* normal(Widget* widget) {
+template <typename Widget> Widget* normal(Widget* widget)
+{
     QFont font = widget->font();
     font.setBold(false);
     widget->setFont(font);
@@ -64,7 +69,8 @@ SendMailWindow::SendMailWindow(platform::Services services, QString programFolde
     , m_programFolder(std::move(programFolder))
     , m_mode(mode)
     , m_recordNumber(std::move(RecordNumber))
-    , m_replyTimeoutMs(SmtpSession::kReplyTimeoutMs) {
+    , m_replyTimeoutMs(SmtpSession::kReplyTimeoutMs)
+{
     setObjectName(QStringLiteral("frmSendMail"));
     setWindowTitle(QStringLiteral("Ravelin EMailer"));
     buildControls();
@@ -74,12 +80,14 @@ SendMailWindow::SendMailWindow(platform::Services services, QString programFolde
     connect(&m_linger, &QTimer::timeout, this, &SendMailWindow::endAttempt);
 }
 
-SendMailWindow::~SendMailWindow() {
+SendMailWindow::~SendMailWindow()
+{
     m_linger.stop();
     m_session.reset();
 }
 
-void SendMailWindow::buildControls() {
+void SendMailWindow::buildControls()
+{
     setFixedSize(442, 327);
 
     label(this, "Label1", QStringLiteral("SMTP Host:"), twips(360, 120, 1035, 195), true);
@@ -129,7 +137,8 @@ void SendMailWindow::buildControls() {
     connect(cmdClose, &QPushButton::clicked, this, &SendMailWindow::cmdClose_Click);
 }
 
-void SendMailWindow::Form_Load() {
+void SendMailWindow::Form_Load()
+{
     const store::RecordFile file(emailSettingsPath(m_programFolder), kEmailRecordLength);
     QByteArray record;
     QString error;
@@ -163,7 +172,8 @@ void SendMailWindow::Form_Load() {
     cmdSend_Click();
 }
 
-void SendMailWindow::cmdSend_Click() {
+void SendMailWindow::cmdSend_Click()
+{
     if (!m_emailFinished || (m_session && m_session->isActive()))
         return;
     m_emailFinished = false;
@@ -192,7 +202,8 @@ void SendMailWindow::cmdSend_Click() {
     updateSendButton();
 }
 
-void SendMailWindow::Command1_Click() {
+void SendMailWindow::Command1_Click()
+{
     const store::RecordFile file(emailSettingsPath(m_programFolder), kEmailRecordLength);
     QByteArray record;
     QString error;
@@ -227,11 +238,13 @@ void SendMailWindow::Command1_Click() {
     showMessage(QStringLiteral("Saved"));
 }
 
-void SendMailWindow::cmdClose_Click() {
+void SendMailWindow::cmdClose_Click()
+{
     close();
 }
 
-void SendMailWindow::closeEvent(QCloseEvent* event) {
+void SendMailWindow::closeEvent(QCloseEvent* event)
+{
     // Closing ends any exchange under way, silently, as unloading the window does.
     m_linger.stop();
     if (m_session)
@@ -242,20 +255,23 @@ void SendMailWindow::closeEvent(QCloseEvent* event) {
     emit closedByUser();
 }
 
-void SendMailWindow::appendToMessage(const QString& text) {
+void SendMailWindow::appendToMessage(const QString& text)
+{
     QTextCursor cursor(txtMessage->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
 }
 
 // The field shows line breaks as single characters; the file keeps them as CR LF.
-QString SendMailWindow::messageForFile() const {
+QString SendMailWindow::messageForFile() const
+{
     QString text = messageText();
     text.replace(u'\n', QStringLiteral("\r\n"));
     return text;
 }
 
-SmtpFields SendMailWindow::currentFields() const {
+SmtpFields SendMailWindow::currentFields() const
+{
     SmtpFields fields;
     fields.host = txtHost->text();
     fields.message.senderName = txtSenderName->text();
@@ -267,13 +283,15 @@ SmtpFields SendMailWindow::currentFields() const {
     return fields;
 }
 
-const QString& SendMailWindow::messageText() const {
+const QString& SendMailWindow::messageText() const
+{
     if (!m_messageText)
         m_messageText = txtMessage->toPlainText();
     return *m_messageText;
 }
 
-void SendMailWindow::onSessionFinished(const SmtpSession::Result& result) {
+void SendMailWindow::onSessionFinished(const SmtpSession::Result& result)
+{
     updateSendButton();
     if (result.outcome == SmtpSession::Outcome::SocketError)
         endAttemptSoon();
@@ -297,19 +315,22 @@ void SendMailWindow::onSessionFinished(const SmtpSession::Result& result) {
     }
 }
 
-void SendMailWindow::restartLinger() {
+void SendMailWindow::restartLinger()
+{
     if (m_emailFinished)
         return;
     const double seconds = qBound(0.0, platform::leadingNumber(Text1->text()), 32767.0);
     m_linger.start(qRound(seconds * 1000));
 }
 
-void SendMailWindow::endAttemptSoon() {
+void SendMailWindow::endAttemptSoon()
+{
     if (!m_emailFinished)
         m_linger.start(0);
 }
 
-void SendMailWindow::endAttempt() {
+void SendMailWindow::endAttempt()
+{
     if (m_emailFinished)
         return;
     m_emailFinished = true;
@@ -318,11 +339,13 @@ void SendMailWindow::endAttempt() {
     emit attemptEnded();
 }
 
-void SendMailWindow::updateSendButton() {
+void SendMailWindow::updateSendButton()
+{
     cmdSend->setEnabled(m_emailFinished && !(m_session && m_session->isActive()));
 }
 
-void SendMailWindow::showMessage(const QString& text) {
+void SendMailWindow::showMessage(const QString& text)
+{
     m_services.messages.show(text, platform::applicationTitle(), platform::MessageIcon::None);
 }
 

@@ -11,26 +11,31 @@ namespace sondrel::mail {
 
 namespace {
 
-bool isDigit(char c) {
+bool isDigit(char c)
+{
     return c >= '0' && c <= '9';
 }
 
 // A line that says more lines of the same reply follow: three digits and a hyphen.
-bool isContinuationLine(QByteArrayView line) {
+bool isContinuationLine(QByteArrayView line)
+{
     return line.size() >= 4 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]) && line[3] == '-';
 }
 
-QByteArray commandLine(QStringView text) {
+QByteArray commandLine(QStringView text)
+{
     return platform::toCodePage(text) + "\r\n";
 }
 
 } // namespace
 
-void SmtpReplyReader::append(QByteArrayView bytes) {
+void SmtpReplyReader::append(QByteArrayView bytes)
+{
     m_buffer.append(bytes);
 }
 
-std::optional<QByteArray> SmtpReplyReader::takeReply() {
+std::optional<QByteArray> SmtpReplyReader::takeReply()
+{
     while (true) {
         const qsizetype end = m_buffer.indexOf('\n', m_scanned);
         if (end < 0)
@@ -49,15 +54,18 @@ std::optional<QByteArray> SmtpReplyReader::takeReply() {
     }
 }
 
-QByteArray replyCode(QByteArrayView reply) {
+QByteArray replyCode(QByteArrayView reply)
+{
     return reply.first(qMin<qsizetype>(3, reply.size())).toByteArray();
 }
 
-bool isAcceptedCode(QByteArrayView code) {
+bool isAcceptedCode(QByteArrayView code)
+{
     return code == "220" || code == "250" || code == "354";
 }
 
-SmtpEndpoint parseSmtpHost(QStringView hostText) {
+SmtpEndpoint parseSmtpHost(QStringView hostText)
+{
     SmtpEndpoint endpoint;
     const QString text = store::trimSpaces(hostText);
     const qsizetype colon = text.indexOf(u':');
@@ -81,7 +89,8 @@ SmtpEndpoint parseSmtpHost(QStringView hostText) {
     return endpoint;
 }
 
-QString blankControls(QStringView text) {
+QString blankControls(QStringView text)
+{
     QString result = text.toString();
     for (QChar& c : result) {
         if (c.unicode() < 32)
@@ -90,34 +99,41 @@ QString blankControls(QStringView text) {
     return result;
 }
 
-QString heloArgument(QStringView senderAddress) {
+QString heloArgument(QStringView senderAddress)
+{
     const QString trimmed = store::trimSpaces(senderAddress);
     const qsizetype at = trimmed.indexOf(u'@');
     return at < 0 ? trimmed : trimmed.first(at);
 }
 
-QByteArray heloCommand(QStringView senderAddress) {
+QByteArray heloCommand(QStringView senderAddress)
+{
     return commandLine(QString(QStringLiteral("HELO ") + blankControls(heloArgument(senderAddress))));
 }
 
-QByteArray mailFromCommand(QStringView senderAddress) {
+QByteArray mailFromCommand(QStringView senderAddress)
+{
     return commandLine(QString(QStringLiteral("MAIL FROM:<") + blankControls(store::trimSpaces(senderAddress)) + u'>'));
 }
 
-QByteArray rcptToCommand(QStringView recipientAddress) {
+QByteArray rcptToCommand(QStringView recipientAddress)
+{
     return commandLine(
         QString(QStringLiteral("RCPT TO:<") + blankControls(store::trimSpaces(recipientAddress)) + u'>'));
 }
 
-QByteArray dataCommand() {
+QByteArray dataCommand()
+{
     return QByteArrayLiteral("DATA\r\n");
 }
 
-QByteArray quitCommand() {
+QByteArray quitCommand()
+{
     return QByteArrayLiteral("QUIT\r\n");
 }
 
-QByteArray encodeMessageText(QStringView text) {
+QByteArray encodeMessageText(QStringView text)
+{
     const QByteArray in = platform::toCodePage(text);
     QByteArray out;
     out.reserve(in.size() + in.size() / 16 + 2);
@@ -139,7 +155,8 @@ QByteArray encodeMessageText(QStringView text) {
     return out;
 }
 
-QString dateHeaderValue(const QDateTime& when) {
+QString dateHeaderValue(const QDateTime& when)
+{
     const QLocale c = QLocale::c();
     const int offsetMinutes = when.offsetFromUtc() / 60;
     const int absolute = qAbs(offsetMinutes);
@@ -149,7 +166,8 @@ QString dateHeaderValue(const QDateTime& when) {
                .arg(absolute % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString messageIdValue(QStringView senderAddress, const QDateTime& when, quint64 unique) {
+QString messageIdValue(QStringView senderAddress, const QDateTime& when, quint64 unique)
+{
     const QString trimmed = store::trimSpaces(senderAddress);
     const qsizetype at = trimmed.lastIndexOf(u'@');
     QString domain = at < 0 ? QString() : trimmed.sliced(at + 1);
@@ -165,7 +183,8 @@ QString messageIdValue(QStringView senderAddress, const QDateTime& when, quint64
     return QStringLiteral("<%1.%2@%3>").arg(stamp).arg(unique, 16, 16, QLatin1Char('0')).arg(domain);
 }
 
-QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId) {
+QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId)
+{
     QString head;
     head += QStringLiteral("From:") + blankControls(message.senderName) + QStringLiteral(" <") +
             blankControls(message.senderAddress) + QStringLiteral(">\r\n");

@@ -12,7 +12,8 @@ SmtpSession::SmtpSession(platform::TcpSocketFactory& sockets, platform::Clock& c
     : QObject(parent)
     , m_sockets(sockets)
     , m_clock(clock)
-    , m_fields(std::move(fields)) {
+    , m_fields(std::move(fields))
+{
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
         finish({Outcome::SocketError,
@@ -22,11 +23,13 @@ SmtpSession::SmtpSession(platform::TcpSocketFactory& sockets, platform::Clock& c
     });
 }
 
-SmtpSession::~SmtpSession() {
+SmtpSession::~SmtpSession()
+{
     abort();
 }
 
-void SmtpSession::start() {
+void SmtpSession::start()
+{
     if (m_started)
         return;
     m_started = true;
@@ -56,7 +59,8 @@ void SmtpSession::start() {
     Winsock1->connectToHost(endpoint.host, endpoint.port);
 }
 
-void SmtpSession::abort() {
+void SmtpSession::abort()
+{
     m_active = false;
     m_replyTimer.stop();
     if (Winsock1) {
@@ -65,7 +69,8 @@ void SmtpSession::abort() {
     }
 }
 
-void SmtpSession::Winsock1_DataArrival() {
+void SmtpSession::Winsock1_DataArrival()
+{
     if (!m_active)
         return;
     m_reader.append(Winsock1->readAll());
@@ -83,11 +88,13 @@ void SmtpSession::Winsock1_DataArrival() {
     }
 }
 
-void SmtpSession::Winsock1_Error(int number, const QString& description) {
+void SmtpSession::Winsock1_Error(int number, const QString& description)
+{
     finish({Outcome::SocketError, description, number});
 }
 
-void SmtpSession::handleReply(const QByteArray& reply) {
+void SmtpSession::handleReply(const QByteArray& reply)
+{
     if (!isAcceptedCode(replyCode(reply))) {
         finish({SmtpState == 6 ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0});
         return;
@@ -124,12 +131,14 @@ void SmtpSession::handleReply(const QByteArray& reply) {
     ++SmtpState;
 }
 
-void SmtpSession::send(const QByteArray& bytes) {
+void SmtpSession::send(const QByteArray& bytes)
+{
     Winsock1->write(bytes);
     m_replyTimer.start(m_replyTimeoutMs);
 }
 
-void SmtpSession::finish(const Result& result) {
+void SmtpSession::finish(const Result& result)
+{
     if (!m_active)
         return;
     abort();

@@ -34,8 +34,8 @@ inline constexpr int kEchoDataAreaSize = 250;
 struct EchoReply {
     quint32 address = 0; // who answered, network byte order
     qint32 status = 0;
-    qint32 tripTime = 0; // whole milliseconds from send to answer
-    qint32 dataSize = 0; // number of echoed bytes
+    qint32 tripTime = 0;                        // whole milliseconds from send to answer
+    qint32 dataSize = 0;                        // number of echoed bytes
     std::array<char, kEchoDataAreaSize> data{}; // echoed payload, zero-filled after it
 };
 

@@ -14,15 +14,18 @@ namespace {
 constexpr quint8 kProtocolIcmp = 1;
 constexpr int kMinIpHeaderSize = 20;
 
-quint8 byteAt(QByteArrayView bytes, qsizetype at) {
+quint8 byteAt(QByteArrayView bytes, qsizetype at)
+{
     return static_cast<quint8>(bytes[at]);
 }
 
-quint16 wordAt(QByteArrayView bytes, qsizetype at) {
+quint16 wordAt(QByteArrayView bytes, qsizetype at)
+{
     return qFromBigEndian<quint16>(bytes.data() + at);
 }
 
-quint32 addressAt(QByteArrayView bytes, qsizetype at) {
+quint32 addressAt(QByteArrayView bytes, qsizetype at)
+{
     quint32 address = 0;
     std::memcpy(&address, bytes.data() + at, sizeof address);
     return address;
@@ -30,14 +33,16 @@ quint32 addressAt(QByteArrayView bytes, qsizetype at) {
 
 // An ICMP error about one of our echo requests: its quote must name our identifier (unless the kernel
 // owns it), our sequence number and our destination.
-bool quotesOurs(const QuotedEcho& quoted, const EchoIdentity& ours) {
+bool quotesOurs(const QuotedEcho& quoted, const EchoIdentity& ours)
+{
     return (ours.kernelOwnsId || quoted.id == ours.id) && quoted.sequence == ours.sequence &&
            quoted.destination == ours.destination;
 }
 
 } // namespace
 
-quint16 checksum(QByteArrayView bytes) {
+quint16 checksum(QByteArrayView bytes)
+{
     quint32 sum = 0;
     qsizetype i = 0;
     for (; i + 1 < bytes.size(); i += 2)
@@ -49,7 +54,8 @@ quint16 checksum(QByteArrayView bytes) {
     return static_cast<quint16>(~sum);
 }
 
-QByteArray buildEchoRequest(quint16 id, quint16 sequence, QByteArrayView payload) {
+QByteArray buildEchoRequest(quint16 id, quint16 sequence, QByteArrayView payload)
+{
     QByteArray message(kHeaderSize, '\0');
     message[0] = static_cast<char>(kEchoRequest);
     qToBigEndian<quint16>(id, message.data() + 4);
@@ -59,7 +65,8 @@ QByteArray buildEchoRequest(quint16 id, quint16 sequence, QByteArrayView payload
     return message;
 }
 
-std::optional<IpDatagram> parseIpDatagram(QByteArrayView bytes) {
+std::optional<IpDatagram> parseIpDatagram(QByteArrayView bytes)
+{
     if (bytes.size() < kMinIpHeaderSize || byteAt(bytes, 0) >> 4 != 4)
         return std::nullopt;
     const int headerSize = (byteAt(bytes, 0) & 0x0F) * 4;
@@ -75,7 +82,8 @@ std::optional<IpDatagram> parseIpDatagram(QByteArrayView bytes) {
     return datagram;
 }
 
-std::optional<QuotedEcho> parseQuotedEcho(QByteArrayView errorBody) {
+std::optional<QuotedEcho> parseQuotedEcho(QByteArrayView errorBody)
+{
     const auto original = parseIpDatagram(errorBody);
     if (!original || original->protocol != kProtocolIcmp || original->payload.size() < kHeaderSize ||
         byteAt(original->payload, 0) != kEchoRequest || byteAt(original->payload, 1) != 0)
@@ -83,7 +91,8 @@ std::optional<QuotedEcho> parseQuotedEcho(QByteArrayView errorBody) {
     return QuotedEcho{original->destination, wordAt(original->payload, 4), wordAt(original->payload, 6)};
 }
 
-std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoIdentity& ours) {
+std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoIdentity& ours)
+{
     const auto ip = parseIpDatagram(datagram);
     if (!ip || ip->protocol != kProtocolIcmp || ip->payload.size() < kHeaderSize || checksum(ip->payload) != 0)
         return std::nullopt;
@@ -104,7 +113,8 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
     return Answer{*status, ip->source, {}};
 }
 
-std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source, const EchoIdentity& ours) {
+std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source, const EchoIdentity& ours)
+{
     if (message.size() < kHeaderSize || byteAt(message, 0) != kEchoReply || byteAt(message, 1) != 0 ||
         wordAt(message, 6) != ours.sequence || source != ours.destination)
         return std::nullopt;
@@ -114,7 +124,8 @@ std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source,
 }
 
 std::optional<Answer> interpretQueuedError(quint8 type, quint8 code, quint32 offender, QByteArrayView originalMessage,
-                                           quint32 originalDestination, const EchoIdentity& ours) {
+                                           quint32 originalDestination, const EchoIdentity& ours)
+{
     const auto status = statusForError(type, code);
     if (!status || originalMessage.size() < kHeaderSize || byteAt(originalMessage, 0) != kEchoRequest)
         return std::nullopt;
@@ -124,7 +135,8 @@ std::optional<Answer> interpretQueuedError(quint8 type, quint8 code, quint32 off
     return Answer{*status, offender, {}};
 }
 
-std::optional<qint32> statusForError(quint8 type, quint8 code) {
+std::optional<qint32> statusForError(quint8 type, quint8 code)
+{
     switch (type) {
     case kDestUnreachable:
         switch (code) {
@@ -148,7 +160,8 @@ std::optional<qint32> statusForError(quint8 type, quint8 code) {
     }
 }
 
-qint32 statusForSendError(int err) {
+qint32 statusForSendError(int err)
+{
     switch (err) {
     case ENETUNREACH:
         return IpStatus::DestNetUnreachable;

@@ -34,7 +34,8 @@ struct IcmpSocket {
 };
 
 // A ping socket where the user's group may have one; a raw socket where the kernel refuses it.
-IcmpSocket openIcmpSocket() {
+IcmpSocket openIcmpSocket()
+{
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd >= 0)
         return {fd, true};
@@ -45,7 +46,8 @@ IcmpSocket openIcmpSocket() {
 
 // Prepares a socket for one request: a ping socket queues the ICMP errors about it, a raw socket
 // lets through only the message types that can answer an echo.
-bool configure(const IcmpSocket& socket) {
+bool configure(const IcmpSocket& socket)
+{
     if (socket.ping) {
         const int on = 1;
         return ::setsockopt(socket.fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
@@ -57,16 +59,19 @@ bool configure(const IcmpSocket& socket) {
 }
 
 // Unlikely to collide with the raw-socket identifiers of other processes on the host.
-quint16 rawIdentifier() {
+quint16 rawIdentifier()
+{
     return static_cast<quint16>(::getpid());
 }
 
-quint16 nextSequence() {
+quint16 nextSequence()
+{
     static std::atomic<quint16> sequence{0};
     return ++sequence;
 }
 
-EchoReply statusOnly(qint32 status) {
+EchoReply statusOnly(qint32 status)
+{
     EchoReply reply;
     reply.status = status;
     return reply;
@@ -75,14 +80,16 @@ EchoReply statusOnly(qint32 status) {
 class EchoRequest final : public QObject, public PendingOperation {
 public:
     explicit EchoRequest(IcmpEcho::Done done)
-        : m_done(std::move(done)) {
+        : m_done(std::move(done))
+    {
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer); // the wait for an answer is a bound, not a hint
         connect(&m_timer, &QTimer::timeout, this, &EchoRequest::finish);
     }
     ~EchoRequest() override { closeSocket(); }
 
-    void start(quint32 address, const QByteArray& payload, int timeoutMs) {
+    void start(quint32 address, const QByteArray& payload, int timeoutMs)
+    {
         if (payload.size() > kEchoDataAreaSize)
             return endSoon(statusOnly(IpStatus::BufTooSmall));
         const IcmpSocket socket = openIcmpSocket();
@@ -114,20 +121,23 @@ public:
 private:
     // The outcome is delivered from the timer, never from inside the socket notifier, so the caller
     // may destroy this request in its callback.
-    void endSoon(const EchoReply& outcome) {
+    void endSoon(const EchoReply& outcome)
+    {
         closeSocket();
         m_outcome = outcome;
         m_timer.start(0);
     }
 
-    void finish() {
+    void finish()
+    {
         closeSocket();
         const EchoReply outcome = m_outcome;
         if (auto done = std::exchange(m_done, nullptr))
             done(outcome);
     }
 
-    void closeSocket() {
+    void closeSocket()
+    {
         if (m_notifier)
             m_notifier->setEnabled(false);
         if (m_fd >= 0)
@@ -135,13 +145,15 @@ private:
         m_fd = -1;
     }
 
-    void readAvailable() {
+    void readAvailable()
+    {
         if (m_ping && readErrorQueue())
             return;
         readDatagrams();
     }
 
-    bool readErrorQueue() {
+    bool readErrorQueue()
+    {
         for (int i = 0; i < kMaxReadsPerWakeup; ++i) {
             char data[kReceiveBufferSize];
             sockaddr_in original{};
@@ -182,7 +194,8 @@ private:
         return false;
     }
 
-    void readDatagrams() {
+    void readDatagrams()
+    {
         for (int i = 0; i < kMaxReadsPerWakeup; ++i) {
             char data[kReceiveBufferSize];
             sockaddr_in from{};
@@ -206,7 +219,8 @@ private:
         }
     }
 
-    void answered(const icmp::Answer& answer) {
+    void answered(const icmp::Answer& answer)
+    {
         using namespace std::chrono;
         EchoReply reply;
         reply.address = answer.from;
@@ -230,7 +244,8 @@ private:
 
 } // namespace
 
-LinuxIcmpEcho::SocketKind LinuxIcmpEcho::socketKind() {
+LinuxIcmpEcho::SocketKind LinuxIcmpEcho::socketKind()
+{
     const IcmpSocket socket = openIcmpSocket();
     if (socket.fd < 0)
         return SocketKind::None;
@@ -238,12 +253,14 @@ LinuxIcmpEcho::SocketKind LinuxIcmpEcho::socketKind() {
     return socket.ping ? SocketKind::Ping : SocketKind::Raw;
 }
 
-bool LinuxIcmpEcho::available() {
+bool LinuxIcmpEcho::available()
+{
     return socketKind() != SocketKind::None;
 }
 
 std::unique_ptr<PendingOperation> LinuxIcmpEcho::send(quint32 address, const QByteArray& payload, int timeoutMs,
-                                                      Done done) {
+                                                      Done done)
+{
     auto request = std::make_unique<EchoRequest>(std::move(done));
     request->start(address, payload, timeoutMs);
     return request;

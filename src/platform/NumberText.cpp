@@ -7,7 +7,8 @@
 
 namespace sondrel::platform {
 
-double leadingNumber(QStringView text) {
+double leadingNumber(QStringView text)
+{
     qsizetype i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
         ++i;

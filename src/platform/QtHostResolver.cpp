@@ -16,7 +16,8 @@ namespace {
 // inet_aton reads ("127.1" included), or nothing. Any other text Qt would take as an address literal
 // (with blanks around it, or IPv6) has no IPv4 address under that exact name; Qt would trim it and
 // look up its reverse name over the network. Nullopt when the name needs a real lookup.
-std::optional<QString> answerWithoutLookup(const QString& name) {
+std::optional<QString> answerWithoutLookup(const QString& name)
+{
     if (name.isEmpty())
         return QString();
     const bool digitsAndDots =
@@ -36,7 +37,8 @@ std::optional<QString> answerWithoutLookup(const QString& name) {
 class Lookup final : public QObject, public PendingOperation {
 public:
     Lookup(const QString& name, HostResolver::Done done)
-        : m_done(std::move(done)) {
+        : m_done(std::move(done))
+    {
         if (const auto answer = answerWithoutLookup(name)) {
             QMetaObject::invokeMethod(
                 this, [this, dotted = *answer] { finish(dotted); }, Qt::QueuedConnection);
@@ -44,13 +46,15 @@ public:
         }
         m_id = QHostInfo::lookupHost(name, this, [this](const QHostInfo& info) { finished(info); });
     }
-    ~Lookup() override {
+    ~Lookup() override
+    {
         if (m_id >= 0)
             QHostInfo::abortHostLookup(m_id);
     }
 
 private:
-    void finished(const QHostInfo& info) {
+    void finished(const QHostInfo& info)
+    {
         m_id = -1;
         QString dotted;
         if (info.error() == QHostInfo::NoError) {
@@ -63,7 +67,8 @@ private:
         }
         finish(dotted);
     }
-    void finish(const QString& dotted) {
+    void finish(const QString& dotted)
+    {
         if (auto done = std::exchange(m_done, nullptr))
             done(dotted);
     }
@@ -74,7 +79,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<PendingOperation> QtHostResolver::lookup(const QString& name, Done done) {
+std::unique_ptr<PendingOperation> QtHostResolver::lookup(const QString& name, Done done)
+{
     return std::make_unique<Lookup>(name, std::move(done));
 }
 

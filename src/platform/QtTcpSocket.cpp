@@ -4,7 +4,8 @@
 
 namespace sondrel::platform {
 
-int socketErrorNumber(QAbstractSocket::SocketError error) {
+int socketErrorNumber(QAbstractSocket::SocketError error)
+{
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
         return 10061;
@@ -31,7 +32,8 @@ int socketErrorNumber(QAbstractSocket::SocketError error) {
     }
 }
 
-QString socketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText) {
+QString socketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
+{
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
         return QStringLiteral("Connection refused: nothing accepts connections at that address and port.");
@@ -50,7 +52,8 @@ QString socketErrorDescription(QAbstractSocket::SocketError error, const QString
     }
 }
 
-QtTcpSocket::QtTcpSocket() {
+QtTcpSocket::QtTcpSocket()
+{
     m_socket.setProxy(QNetworkProxy::NoProxy);
     QObject::connect(&m_socket, &QTcpSocket::connected, this, &TcpSocket::connected);
     QObject::connect(&m_socket, &QTcpSocket::readyRead, this, &TcpSocket::dataArrived);
@@ -59,31 +62,37 @@ QtTcpSocket::QtTcpSocket() {
     });
 }
 
-QtTcpSocket::~QtTcpSocket() {
+QtTcpSocket::~QtTcpSocket()
+{
     // No signal may reach a half-destroyed owner while the connection is torn down.
     m_socket.disconnect(this);
     m_socket.abort();
 }
 
-void QtTcpSocket::connectToHost(const QString& host, quint16 port) {
+void QtTcpSocket::connectToHost(const QString& host, quint16 port)
+{
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_socket.connectToHost(host, port);
 }
 
-void QtTcpSocket::write(const QByteArray& bytes) {
+void QtTcpSocket::write(const QByteArray& bytes)
+{
     m_socket.write(bytes);
 }
 
-QByteArray QtTcpSocket::readAll() {
+QByteArray QtTcpSocket::readAll()
+{
     return m_socket.readAll();
 }
 
-void QtTcpSocket::close() {
+void QtTcpSocket::close()
+{
     m_socket.close();
 }
 
-std::unique_ptr<TcpSocket> QtTcpSocketFactory::create() {
+std::unique_ptr<TcpSocket> QtTcpSocketFactory::create()
+{
     return std::make_unique<QtTcpSocket>();
 }
 

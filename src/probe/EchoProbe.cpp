@@ -17,13 +17,15 @@ namespace IpStatus = platform::IpStatus;
 // An outcome known without sending anything, still delivered from the event loop like any other.
 class ImmediateOutcome final : public QObject, public platform::PendingOperation {
 public:
-    ImmediateOutcome(qint32 status, std::function<void(qint32, const EchoReply&)> done) {
+    ImmediateOutcome(qint32 status, std::function<void(qint32, const EchoReply&)> done)
+    {
         QMetaObject::invokeMethod(
             this, [status, done = std::move(done)] { done(status, EchoReply{}); }, Qt::QueuedConnection);
     }
 };
 
-const QHash<qint32, QString>& statusTexts() {
+const QHash<qint32, QString>& statusTexts()
+{
     static const QHash<qint32, QString> texts = {
         {-1, QStringLiteral("inet_addr: bad IP format")},
         {0, QStringLiteral("ip success")},
@@ -59,29 +61,34 @@ const QHash<qint32, QString>& statusTexts() {
 
 } // namespace
 
-bool startsockets(platform::IcmpEcho& echo) {
+bool startsockets(platform::IcmpEcho& echo)
+{
     return echo.available();
 }
 
 void cleanupsockets() {}
 
-QString formatip(const std::array<quint8, 4>& bytes) {
+QString formatip(const std::array<quint8, 4>& bytes)
+{
     return QStringLiteral("%1.%2.%3.%4").arg(bytes[0]).arg(bytes[1]).arg(bytes[2]).arg(bytes[3]);
 }
 
-QString pingstatustext(qint32 code) {
+QString pingstatustext(qint32 code)
+{
     const QString text = statusTexts().value(code, QStringLiteral("unknown  msg returned"));
     return QString::number(code) + QStringLiteral("   [ ") + text + QStringLiteral(" ]");
 }
 
 std::unique_ptr<platform::PendingOperation> gethostip(platform::HostResolver& resolver, const QString& hostName,
-                                                      std::function<void(const QString&)> done) {
+                                                      std::function<void(const QString&)> done)
+{
     return resolver.lookup(hostName, std::move(done));
 }
 
 std::unique_ptr<platform::PendingOperation>
 pingaddress(platform::IcmpEcho& echo, const QString& addressText, const QString& packetText,
-            std::function<void(qint32 status, const platform::EchoReply& reply)> done) {
+            std::function<void(qint32 status, const platform::EchoReply& reply)> done)
+{
     // inet_addr gives all ones both for text it cannot read and for 255.255.255.255.
     const in_addr_t address = ::inet_addr(platform::toCodePage(addressText).constData());
     if (address == INADDR_NONE)

@@ -10,7 +10,8 @@
 
 namespace sondrel::probe {
 
-QString recordNumberFor(const QString& noOfPingsText) {
+QString recordNumberFor(const QString& noOfPingsText)
+{
     const double n = platform::leadingNumber(noOfPingsText);
     QString prefix;
     if (n > 9)
@@ -31,11 +32,13 @@ QString recordNumberFor(const QString& noOfPingsText) {
     return prefix + text.toString();
 }
 
-qint16 countReply(qint16 replyCount) {
+qint16 countReply(qint16 replyCount)
+{
     return replyCount == std::numeric_limits<qint16>::max() ? replyCount : qint16(replyCount + 1);
 }
 
-qint64 averageTripTime(double tripTimeTotal, qint16 replyCount) {
+qint64 averageTripTime(double tripTimeTotal, qint16 replyCount)
+{
     if (replyCount <= 0)
         return 0;
     return qint64(std::floor(tripTimeTotal / replyCount));
@@ -50,7 +53,8 @@ struct LineFormats {
 };
 
 // Widens a two-digit year to four digits and drops the time zone, which a result line does not carry.
-LineFormats chooseFormats() {
+LineFormats chooseFormats()
+{
     const QLocale system = QLocale::system();
     if (system.language() == QLocale::C)
         return {QLocale(QLocale::English, QLocale::UnitedStates), QStringLiteral("M/d/yyyy"),
@@ -63,28 +67,33 @@ LineFormats chooseFormats() {
     return {system, date.trimmed(), time.trimmed()};
 }
 
-const LineFormats& formats() {
+const LineFormats& formats()
+{
     static const LineFormats chosen = chooseFormats();
     return chosen;
 }
 
 } // namespace
 
-QString lineDate(const QDateTime& when) {
+QString lineDate(const QDateTime& when)
+{
     return formats().locale.toString(when.date(), formats().date);
 }
 
-QString lineTime(const QDateTime& when) {
+QString lineTime(const QDateTime& when)
+{
     return formats().locale.toString(when.time(), formats().time);
 }
 
 QString replyLine(const QString& recordNumber, const QString& date, const QString& time, const QString& tripTimeText,
-                  qint64 average, const QString& pageToken) {
+                  qint64 average, const QString& pageToken)
+{
     return recordNumber + u' ' + date + u' ' + time + QStringLiteral(" Trip Time=") + tripTimeText +
            QStringLiteral(" Average=") + QString::number(average) + pageToken;
 }
 
-QString failureLine(const QString& recordNumber, const QString& date, const QString& time, const QString& pageToken) {
+QString failureLine(const QString& recordNumber, const QString& date, const QString& time, const QString& pageToken)
+{
     return recordNumber + u' ' + date + u' ' + time + kFailureText + pageToken;
 }
 

@@ -6,7 +6,8 @@
 
 namespace sondrel::store {
 
-QString trimSpaces(QStringView text) {
+QString trimSpaces(QStringView text)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text[begin] == u' ')
@@ -16,7 +17,8 @@ QString trimSpaces(QStringView text) {
     return text.sliced(begin, end - begin).toString();
 }
 
-QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width) {
+QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width)
+{
     QByteArrayView field = record.sliced(offset, width);
     const qsizetype zero = field.indexOf('\0');
     if (zero >= 0)
@@ -24,17 +26,20 @@ QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width) 
     return trimSpaces(platform::fromCodePage(field));
 }
 
-void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text) {
+void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text)
+{
     QByteArray bytes = platform::toCodePage(text).left(width);
     bytes.append(QByteArray(width - bytes.size(), ' '));
     record.replace(offset, width, bytes);
 }
 
-qint16 readInt16(QByteArrayView record, qsizetype offset) {
+qint16 readInt16(QByteArrayView record, qsizetype offset)
+{
     return qFromLittleEndian<qint16>(record.data() + offset);
 }
 
-void writeInt16(QByteArray& record, qsizetype offset, qint16 value) {
+void writeInt16(QByteArray& record, qsizetype offset, qint16 value)
+{
     qToLittleEndian<qint16>(value, record.data() + offset);
 }
 

@@ -22,10 +22,12 @@ void writeInt16(QByteArray& record, qsizetype offset, qint16 value);
 // Booleans as stored: -1 is true, 0 is false; only exactly -1 reads as true.
 inline constexpr qint16 kTrue = -1;
 inline constexpr qint16 kFalse = 0;
-inline bool isTrue(qint16 stored) {
+inline bool isTrue(qint16 stored)
+{
     return stored == kTrue;
 }
-inline qint16 storedBool(bool value) {
+inline qint16 storedBool(bool value)
+{
     return value ? kTrue : kFalse;
 }
 

@@ -9,18 +9,22 @@ namespace sondrel::store {
 
 LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
     : m_programFolder(std::move(programFolder))
-    , m_messages(messages) {}
+    , m_messages(messages)
+{
+}
 
 LogFiles::~LogFiles() = default;
 
-void LogFiles::createnewlogfile() {
+void LogFiles::createnewlogfile()
+{
     // A log still open from an earlier Start takes no more lines.
     closeAll();
     if (!openNextLog())
         m_messages.show(QStringLiteral("Cannot find log.dat in the Data sub folder"), platform::applicationTitle());
 }
 
-bool LogFiles::openNextLog() {
+bool LogFiles::openNextLog()
+{
     const RecordFile counterFile(dataFile(m_programFolder, QStringLiteral("log.dat")), kLogCounterLength);
     QByteArray record;
     if (!counterFile.read(1, record))
@@ -41,7 +45,8 @@ bool LogFiles::openNextLog() {
     return true;
 }
 
-void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber) {
+void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber)
+{
     const int recordNumber = recordNumberValue(RecordNumber);
     if (recordNumber > kLastLogNumber || !isLogOpen())
         return;
@@ -54,27 +59,32 @@ void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber) 
     records.writeInPlace(recordNumber, encodeLogRecord(logstr));
 }
 
-void LogFiles::closeAll() {
+void LogFiles::closeAll()
+{
     if (m_log)
         m_log->close();
     m_log.reset();
 }
 
-bool LogFiles::isLogOpen() const {
+bool LogFiles::isLogOpen() const
+{
     return m_log && m_log->isOpen();
 }
 
-QString LogFiles::LogFileName() const {
+QString LogFiles::LogFileName() const
+{
     return m_logFileName;
 }
 
-void LogFiles::recreateRecordFile() {
+void LogFiles::recreateRecordFile()
+{
     const QString path = logsFile(m_programFolder, QStringLiteral("tmp.log"));
     QFile::remove(path);
     RecordFile(path, kLogRecordLength).ensureExists();
 }
 
-QStringList readRecordLines(const QString& programFolder, int count, QString* error) {
+QStringList readRecordLines(const QString& programFolder, int count, QString* error)
+{
     QStringList lines;
     if (count <= 0)
         return lines;

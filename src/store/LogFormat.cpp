@@ -7,7 +7,8 @@
 
 namespace sondrel::store {
 
-std::optional<qint16> nextLogCounter(qint16 stored) {
+std::optional<qint16> nextLogCounter(qint16 stored)
+{
     if (stored == 0)
         return 1;
     if (stored < 0 || stored >= kLastLogNumber)
@@ -15,25 +16,30 @@ std::optional<qint16> nextLogCounter(qint16 stored) {
     return static_cast<qint16>(stored + 1);
 }
 
-QString numberedLogName(qint16 counter) {
+QString numberedLogName(qint16 counter)
+{
     return QStringLiteral("%1.log").arg(int(counter), 6, 10, QLatin1Char('0'));
 }
 
-QByteArray encodeLogLine(const QString& line) {
+QByteArray encodeLogLine(const QString& line)
+{
     return '"' + platform::toCodePage(line) + "\"\r\n";
 }
 
-QByteArray encodeLogRecord(const QString& line) {
+QByteArray encodeLogRecord(const QString& line)
+{
     QByteArray record(kLogRecordLength, ' ');
     writeFixedText(record, 0, kLogRecordLength, trimSpaces(line));
     return record;
 }
 
-QString decodeLogRecord(QByteArrayView record) {
+QString decodeLogRecord(QByteArrayView record)
+{
     return readFixedText(record, 0, qMin(record.size(), kLogRecordLength));
 }
 
-int recordNumberValue(QStringView recordNumber) {
+int recordNumberValue(QStringView recordNumber)
+{
     const QString trimmed = trimSpaces(recordNumber);
     qint64 value = 0;
     for (const QChar c : trimmed) {

@@ -7,7 +7,8 @@ namespace sondrel::store {
 
 namespace {
 
-bool fail(QString* error, const QString& reason) {
+bool fail(QString* error, const QString& reason)
+{
     if (error)
         *error = reason;
     return false;
@@ -15,7 +16,8 @@ bool fail(QString* error, const QString& reason) {
 
 // Writes every byte, retrying after a short write so that the failing call reports the system's reason
 // (a full disk ends the first call early without an error).
-bool writeFully(QFileDevice& file, QByteArrayView bytes) {
+bool writeFully(QFileDevice& file, QByteArrayView bytes)
+{
     while (!bytes.isEmpty()) {
         const qint64 written = file.write(bytes.data(), bytes.size());
         if (written <= 0)
@@ -27,7 +29,8 @@ bool writeFully(QFileDevice& file, QByteArrayView bytes) {
 
 } // namespace
 
-bool RecordFile::ensureExists(QString* error) const {
+bool RecordFile::ensureExists(QString* error) const
+{
     QFile file(m_path);
     if (file.exists())
         return true;
@@ -36,7 +39,8 @@ bool RecordFile::ensureExists(QString* error) const {
     return true;
 }
 
-bool RecordFile::read(int n, QByteArray& record, QString* error) const {
+bool RecordFile::read(int n, QByteArray& record, QString* error) const
+{
     record = QByteArray(m_length, '\0');
     if (n < 1)
         return fail(error, QStringLiteral("Bad record number"));
@@ -57,7 +61,8 @@ bool RecordFile::read(int n, QByteArray& record, QString* error) const {
     return true;
 }
 
-bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) const {
+bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) const
+{
     if (n < 1)
         return fail(error, QStringLiteral("Bad record number"));
     QFile file(m_path);
@@ -71,7 +76,8 @@ bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) c
     return true;
 }
 
-bool RecordFile::replace(int n, const QByteArray& record, QString* error) const {
+bool RecordFile::replace(int n, const QByteArray& record, QString* error) const
+{
     if (n < 1)
         return fail(error, QStringLiteral("Bad record number"));
     QByteArray content;

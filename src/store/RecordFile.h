@@ -13,7 +13,9 @@ class RecordFile {
 public:
     RecordFile(QString path, qsizetype recordLength)
         : m_path(std::move(path))
-        , m_length(recordLength) {}
+        , m_length(recordLength)
+    {
+    }
 
     const QString& path() const { return m_path; }
 

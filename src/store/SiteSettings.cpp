@@ -20,17 +20,20 @@ constexpr qsizetype kAutoDisconnectAt = 769;
 constexpr qsizetype kEmailNotificationAt = 771;
 constexpr qsizetype kCheckMainPageAt = 773;
 
-bool isBlank(QChar c) {
+bool isBlank(QChar c)
+{
     return c == u' ' || c == u'\t';
 }
 
-bool isDigit(QChar c) {
+bool isDigit(QChar c)
+{
     return c >= u'0' && c <= u'9';
 }
 
 } // namespace
 
-QByteArray encodeSiteSettings(const SiteSettings& settings) {
+QByteArray encodeSiteSettings(const SiteSettings& settings)
+{
     QByteArray record(kSiteSettingsLength, '\0');
     writeFixedText(record, kWebAddressAt, kSiteTextWidth, trimSpaces(settings.webAddress));
     writeFixedText(record, kPacketStringAt, kSiteTextWidth, trimSpaces(settings.packetString));
@@ -43,7 +46,8 @@ QByteArray encodeSiteSettings(const SiteSettings& settings) {
     return record;
 }
 
-SiteSettings decodeSiteSettings(QByteArrayView stored) {
+SiteSettings decodeSiteSettings(QByteArrayView stored)
+{
     QByteArray record = stored.first(qMin(stored.size(), kSiteSettingsLength)).toByteArray();
     record.append(QByteArray(kSiteSettingsLength - record.size(), '\0'));
 
@@ -59,7 +63,8 @@ SiteSettings decodeSiteSettings(QByteArrayView stored) {
     return settings;
 }
 
-qint16 intervalToStore(const QString& intervalText) {
+qint16 intervalToStore(const QString& intervalText)
+{
     constexpr int kMin = std::numeric_limits<qint16>::min();
     constexpr int kMax = std::numeric_limits<qint16>::max();
 
@@ -92,21 +97,26 @@ qint16 intervalToStore(const QString& intervalText) {
 }
 
 SiteSettingsFile::SiteSettingsFile(QString programFolder)
-    : m_programFolder(std::move(programFolder)) {}
+    : m_programFolder(std::move(programFolder))
+{
+}
 
-QString SiteSettingsFile::path() const {
+QString SiteSettingsFile::path() const
+{
     return dataFile(m_programFolder, QStringLiteral("init.dat"));
 }
 
 namespace {
 
-bool fail(QString* error, const QString& path, const QString& reason) {
+bool fail(QString* error, const QString& path, const QString& reason)
+{
     if (error)
         *error = path + QStringLiteral(": ") + reason;
     return false;
 }
 
-bool validSlot(int slot, const QString& path, QString* error) {
+bool validSlot(int slot, const QString& path, QString* error)
+{
     if (slot >= 1 && slot <= kSiteSlots)
         return true;
     return fail(error, path, QStringLiteral("There is no site slot %1").arg(slot));
@@ -114,7 +124,8 @@ bool validSlot(int slot, const QString& path, QString* error) {
 
 } // namespace
 
-std::optional<SiteSettings> SiteSettingsFile::load(int slot, QString* error) const {
+std::optional<SiteSettings> SiteSettingsFile::load(int slot, QString* error) const
+{
     const RecordFile file(path(), kSiteSettingsLength);
     if (!validSlot(slot, file.path(), error))
         return std::nullopt;
@@ -127,7 +138,8 @@ std::optional<SiteSettings> SiteSettingsFile::load(int slot, QString* error) con
     return decodeSiteSettings(record);
 }
 
-bool SiteSettingsFile::save(int slot, const SiteSettings& settings, QString* error) const {
+bool SiteSettingsFile::save(int slot, const SiteSettings& settings, QString* error) const
+{
     const RecordFile file(path(), kSiteSettingsLength);
     if (!validSlot(slot, file.path(), error))
         return false;

@@ -20,26 +20,30 @@ private:
     std::unique_ptr<FakeSystem> m_fakes;
     std::unique_ptr<app::MainWindow> m_window;
 
-    app::MainWindow& open() {
+    app::MainWindow& open()
+    {
         m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
         m_window->Text1->setText(QStringLiteral("site.test"));
         m_window->Text3->setText(QStringLiteral("Packet"));
         return *m_window;
     }
     // Runs one cycle for check number n and waits until it has ended.
-    void cycle(int n) {
+    void cycle(int n)
+    {
         bool ended = false;
         m_window->Text6->setText(QString::number(n));
         m_window->checkCycle().process([&] { ended = true; });
         QTRY_VERIFY(ended);
     }
-    static EchoReply replyWith(qint32 status, qint32 trip, const QByteArray& payload = {}) {
+    static EchoReply replyWith(qint32 status, qint32 trip, const QByteArray& payload = {})
+    {
         EchoReply reply = FakeIcmpEcho::echoOf(0x0100007f, payload);
         reply.status = status;
         reply.tripTime = trip;
         return reply;
     }
-    QByteArray record(int n) const {
+    QByteArray record(int n) const
+    {
         QFile file(m_dir->path() + QStringLiteral("/logs/tmp.log"));
         if (!file.open(QIODevice::ReadOnly))
             return {};
@@ -48,7 +52,8 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QDir(m_dir->path()).mkpath(QStringLiteral("data"));
@@ -59,7 +64,8 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    void reply_writesFieldsAndTheComposedLine() {
+    void reply_writesFieldsAndTheComposedLine()
+    {
         app::MainWindow& w = open();
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 23, p); };
         w.state().PageToken = QStringLiteral(" WSOK");
@@ -80,7 +86,8 @@ private slots:
         QVERIFY(w.state().PingOk);
     }
 
-    void unresolvedName_isAFailureLineWithTheSadFace() {
+    void unresolvedName_isAFailureLineWithTheSadFace()
+    {
         app::MainWindow& w = open();
         w.Text1->setText(QStringLiteral("http://site.test"));
         cycle(1);
@@ -97,13 +104,15 @@ private slots:
     }
 
     // A site that stops answering is a failure, not a reply with a trip time.
-    void timeoutOrIcmpError_failsTheCycleWithoutTouchingTheAverage_data() {
+    void timeoutOrIcmpError_failsTheCycleWithoutTouchingTheAverage_data()
+    {
         QTest::addColumn<int>("status");
         QTest::newRow("timed out") << 11010;
         QTest::newRow("host unreachable") << 11003;
         QTest::newRow("general failure") << 11050;
     }
-    void timeoutOrIcmpError_failsTheCycleWithoutTouchingTheAverage() {
+    void timeoutOrIcmpError_failsTheCycleWithoutTouchingTheAverage()
+    {
         QFETCH(int, status);
         app::MainWindow& w = open();
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 10, p); };
@@ -124,7 +133,8 @@ private slots:
         QVERIFY(!w.Image3->isHidden()); // pictures are reset by the run before a check, not by a reply
     }
 
-    void emptyPayload_keepsTheEarlierPacketReturned() {
+    void emptyPayload_keepsTheEarlierPacketReturned()
+    {
         app::MainWindow& w = open();
         cycle(1);
         QCOMPARE(w.Text4[4]->text(), QStringLiteral("Packet"));
@@ -134,7 +144,8 @@ private slots:
         QCOMPARE(w.Text4[4]->text(), QStringLiteral("Packet"));
     }
 
-    void replyCount_staysAtItsMaximum() {
+    void replyCount_staysAtItsMaximum()
+    {
         app::MainWindow& w = open();
         w.state().ReplyCount = 32767;
         w.state().TripTimeTotal = 32767.0 * 4;
@@ -145,7 +156,8 @@ private slots:
         QVERIFY(w.results().lines().first().contains(QStringLiteral(" Average=5     ")));
     }
 
-    void noIcmpSocket_explainsHowToAllowIt_andWritesNoLog() {
+    void noIcmpSocket_explainsHowToAllowIt_andWritesNoLog()
+    {
         app::MainWindow& w = open();
         m_fakes->echo.isAvailable = false;
         w.logFiles().createnewlogfile();
@@ -162,7 +174,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     // Dates and times in the C locale's fixed form.
     qputenv("LC_ALL", "C");
     qputenv("LANG", "C");

@@ -23,14 +23,16 @@ private:
     std::unique_ptr<FakeSystem> m_fakes;
     std::unique_ptr<app::MainWindow> m_window;
 
-    app::MainWindow& open() {
+    app::MainWindow& open()
+    {
         m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
         app::MainWindow& w = *m_window;
         w.Text1->setText(QStringLiteral("127.0.0.1"));
         w.Check2->setChecked(false);
         return w;
     }
-    QList<bool> buttonStates() const {
+    QList<bool> buttonStates() const
+    {
         const app::MainWindow& w = *m_window;
         return {w.Command1->isEnabled(), w.Command4->isEnabled(), w.Command6->isEnabled(), w.Command5->isEnabled(),
                 w.Command2->isEnabled()};
@@ -39,7 +41,8 @@ private:
     QString file(const QString& relative) const { return m_dir->path() + u'/' + relative; }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QDir(m_dir->path()).mkpath(QStringLiteral("data"));
@@ -48,7 +51,8 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    void start_refusedByEachEmptyField_afterRenewingTheLogs_data() {
+    void start_refusedByEachEmptyField_afterRenewingTheLogs_data()
+    {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("packet");
         QTest::addColumn<QString>("mainSite");
@@ -65,7 +69,8 @@ private slots:
             << "Packet"
             << " " << true << "You must enter a Main Site String when you select Check Main Site Page!";
     }
-    void start_refusedByEachEmptyField_afterRenewingTheLogs() {
+    void start_refusedByEachEmptyField_afterRenewingTheLogs()
+    {
         QFETCH(QString, address);
         QFETCH(QString, packet);
         QFETCH(QString, mainSite);
@@ -92,7 +97,8 @@ private slots:
         QCOMPARE(m_fakes->echo.sendCount, 0);
     }
 
-    void start_pageCheckOffWithoutMainSiteString_isAccepted() {
+    void start_pageCheckOffWithoutMainSiteString_isAccepted()
+    {
         app::MainWindow& w = open();
         w.Option6->setChecked(true);
         w.Text7->clear();
@@ -102,7 +108,8 @@ private slots:
         QVERIFY(m_fakes->messages.shown.isEmpty());
     }
 
-    void buttons_followStartingRunningAndStop() {
+    void buttons_followStartingRunningAndStop()
+    {
         app::MainWindow& w = open();
         m_fakes->echo.delayMs = 50;
         m_fakes->connection.connectResult = true;
@@ -119,12 +126,14 @@ private slots:
         QVERIFY(!w.logFiles().isLogOpen());
     }
 
-    void buttons_allDisabledWhileStarting() {
+    void buttons_allDisabledWhileStarting()
+    {
         QList<bool> seen;
         // The connection check sees the Starting state.
         struct Probe final : platform::ConnectionService {
             std::function<void()> onConnect;
-            bool attemptConnect() override {
+            bool attemptConnect() override
+            {
                 onConnect();
                 return true;
             }
@@ -143,7 +152,8 @@ private slots:
         QTRY_VERIFY(!m_window->run().isRunning());
     }
 
-    void failedConnection_endsTheRunQuietlyWithTheNeutralFace() {
+    void failedConnection_endsTheRunQuietlyWithTheNeutralFace()
+    {
         app::MainWindow& w = open();
         m_fakes->connection.connectResult = false;
         QSignalSpy finished(&w.run(), &app::MonitorRun::runFinished);
@@ -157,7 +167,8 @@ private slots:
         QVERIFY(!w.logFiles().isLogOpen());
     }
 
-    void interval_isReadAgainDuringTheWait() {
+    void interval_isReadAgainDuringTheWait()
+    {
         app::MainWindow& w = open();
         w.Text5->setText(QStringLiteral("300"));
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -171,7 +182,8 @@ private slots:
         QCOMPARE(w.Text6->text(), QStringLiteral("2"));
     }
 
-    void interval_fractionsAndNoNumberAreRead() {
+    void interval_fractionsAndNoNumberAreRead()
+    {
         QCOMPARE(app::MonitorRun::intervalSeconds(QStringLiteral("2.5")), 2.5);
         QCOMPARE(app::MonitorRun::intervalSeconds(QStringLiteral("  60s")), 60.0);
         QCOMPARE(app::MonitorRun::intervalSeconds(QStringLiteral("abc")), 0.0);
@@ -180,7 +192,8 @@ private slots:
         QVERIFY(app::MonitorRun::intervalSeconds(QStringLiteral("9e999")) > 1e300);
     }
 
-    void stop_duringAWait_endsTheRunAtOnce() {
+    void stop_duringAWait_endsTheRunAtOnce()
+    {
         app::MainWindow& w = open();
         w.Text5->setText(QStringLiteral("300"));
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -196,7 +209,8 @@ private slots:
         QCOMPARE(m_fakes->echo.sendCount, 1);
     }
 
-    void intervalZero_keepsCheckingAndStopStillActs() {
+    void intervalZero_keepsCheckingAndStopStillActs()
+    {
         app::MainWindow& w = open();
         w.Text5->setText(QStringLiteral("0"));
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -209,7 +223,8 @@ private slots:
         QCOMPARE(w.results().rowCount(), sent);
     }
 
-    void stop_duringACheck_letsTheCheckEndBeforeStopping() {
+    void stop_duringACheck_letsTheCheckEndBeforeStopping()
+    {
         app::MainWindow& w = open();
         m_fakes->echo.delayMs = 100;
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -221,7 +236,8 @@ private slots:
         QCOMPARE(buttonStates(), allEnabled());
     }
 
-    void autoDisconnect_hangsUpAfterEveryCheck_andReportsAFailedHangUp() {
+    void autoDisconnect_hangsUpAfterEveryCheck_andReportsAFailedHangUp()
+    {
         app::MainWindow& w = open();
         w.Option2->click();
         QVERIFY(w.Check2->isChecked());
@@ -238,7 +254,8 @@ private slots:
         QCOMPARE(m_fakes->messages.texts().last(), QStringLiteral("Scan Stopped"));
     }
 
-    void alwaysOn_neverHangsUp() {
+    void alwaysOn_neverHangsUp()
+    {
         app::MainWindow& w = open();
         w.Option1->click();
         w.Text5->setText(QStringLiteral("0"));
@@ -249,7 +266,8 @@ private slots:
         QCOMPARE(m_fakes->connection.hangUpCalls, 0);
     }
 
-    void closingTheWindowDuringARun_closesFilesWithoutScanStopped() {
+    void closingTheWindowDuringARun_closesFilesWithoutScanStopped()
+    {
         app::MainWindow& w = open();
         m_fakes->echo.delayMs = 200;
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -262,7 +280,8 @@ private slots:
         m_window.reset();
     }
 
-    void secondRun_startsANewNumberedLogAndKeepsEarlierLines() {
+    void secondRun_startsANewNumberedLogAndKeepsEarlierLines()
+    {
         app::MainWindow& w = open();
         w.Text5->setText(QStringLiteral("300"));
         for (int run = 1; run <= 2; ++run) {

@@ -19,7 +19,8 @@ using namespace sondrel::test;
 
 namespace {
 
-QList<FakeSmtpServer::Reply> acceptingScript() {
+QList<FakeSmtpServer::Reply> acceptingScript()
+{
     return {{"220 fake ready\r\n"}, {"250 hello\r\n"},  {"250 sender ok\r\n"}, {"250 recipient ok\r\n"},
             {"354 go ahead\r\n"},   {"250 queued\r\n"}, {"221 bye\r\n"}};
 }
@@ -37,7 +38,8 @@ private:
     std::unique_ptr<app::MainWindow> m_window;
     QList<qint32> m_statuses; // echo outcome of each check in turn; the last one repeats
 
-    void saveEmailSettings(bool attachLog) {
+    void saveEmailSettings(bool attachLog)
+    {
         mail::EmailSettings settings;
         settings.SmtpHost = m_server->address();
         settings.SenderName = QStringLiteral("Watcher");
@@ -51,7 +53,8 @@ private:
         mail::encodeEmailSettings(record, settings);
         QVERIFY(store::RecordFile(mail::emailSettingsPath(m_dir->path()), mail::kEmailRecordLength).replace(1, record));
     }
-    app::MainWindow& open() {
+    app::MainWindow& open()
+    {
         m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
         app::MainWindow& w = *m_window;
         w.Text1->setText(QStringLiteral("127.0.0.1"));
@@ -60,13 +63,15 @@ private:
         w.Option3->setChecked(true);
         return w;
     }
-    void runChecks(int count) {
+    void runChecks(int count)
+    {
         QTest::mouseClick(m_window->Command1, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(m_fakes->echo.sendCount >= count, 10000);
         QTest::mouseClick(m_window->Command4, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->run().isRunning(), 10000);
     }
-    QByteArray data(int message) const {
+    QByteArray data(int message) const
+    {
         int seen = 0;
         for (const QByteArray& command : m_server->commands) {
             if (command.startsWith("From:") && seen++ == message)
@@ -74,7 +79,8 @@ private:
         }
         return {};
     }
-    int messages() const {
+    int messages() const
+    {
         int count = 0;
         for (const QByteArray& command : m_server->commands)
             count += command.startsWith("From:") ? 1 : 0;
@@ -82,7 +88,8 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QDir(m_dir->path()).mkpath(QStringLiteral("data"));
@@ -99,12 +106,14 @@ private slots:
             return reply;
         };
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_window.reset();
         m_server.reset();
     }
 
-    void siteThatStopsAnswering_sendsOneNotificationWithTheRunsLines() {
+    void siteThatStopsAnswering_sendsOneNotificationWithTheRunsLines()
+    {
         saveEmailSettings(true);
         app::MainWindow& w = open();
         m_statuses = {0, 11010, 0, 11010};
@@ -122,7 +131,8 @@ private slots:
         QVERIFY(!w.state().LastPingOk);
     }
 
-    void notificationOff_remembersTheChangeSilently() {
+    void notificationOff_remembersTheChangeSilently()
+    {
         saveEmailSettings(false);
         app::MainWindow& w = open();
         w.Option4->setChecked(true);
@@ -139,7 +149,8 @@ private slots:
         QCOMPARE(m_server->connections, 0);
     }
 
-    void pageGoneAndBack_sendsTwoNotifications() {
+    void pageGoneAndBack_sendsTwoNotifications()
+    {
         saveEmailSettings(false);
         app::MainWindow& w = open();
         w.Option5->setChecked(true);
@@ -161,7 +172,8 @@ private slots:
         QCOMPARE(data(0).contains("*****"), false);
     }
 
-    void emailButton_disablesTheMainWindowUntilTheEmailWindowCloses() {
+    void emailButton_disablesTheMainWindowUntilTheEmailWindowCloses()
+    {
         saveEmailSettings(false);
         app::MainWindow& w = open();
         w.show();

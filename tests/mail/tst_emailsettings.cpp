@@ -6,7 +6,8 @@ using namespace sondrel::mail;
 
 namespace {
 
-QByteArray padded(const QByteArray& text, int width) {
+QByteArray padded(const QByteArray& text, int width)
+{
     return text.leftJustified(width, ' ');
 }
 
@@ -15,7 +16,8 @@ QByteArray padded(const QByteArray& text, int width) {
 class TestEmailSettings : public QObject {
     Q_OBJECT
 private slots:
-    void record_byteForByte() {
+    void record_byteForByte()
+    {
         QByteArray record(kEmailRecordLength, '\0');
         record[3532] = '\xAB';
         record[3533] = '\xCD';
@@ -37,7 +39,8 @@ private slots:
         QCOMPARE(back.DisconnectDelay, qint16(300));
     }
 
-    void missingValue_firstBlankInOrder() {
+    void missingValue_firstBlankInOrder()
+    {
         EmailSettings s{"h", "n", "a", "rn", "ra", "", "", 0, 0};
         QCOMPARE(missingValueMessage(s), QStringLiteral("You must specify a Subject"));
         s.RecipientName.clear();
@@ -48,7 +51,8 @@ private slots:
         QCOMPARE(missingValueMessage(EmailSettings{"h", "n", "a", "rn", "ra", "s", "", 0, 0}), QString());
     }
 
-    void delay_data() {
+    void delay_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("stored");
         const QList<std::pair<const char*, int>> rows = {
@@ -57,7 +61,8 @@ private slots:
         for (const auto& [text, stored] : rows)
             QTest::newRow(text) << QString::fromLatin1(text) << stored;
     }
-    void delay() {
+    void delay()
+    {
         QFETCH(QString, text);
         QTEST(int(disconnectDelayValue(text)), "stored");
     }

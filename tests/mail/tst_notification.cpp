@@ -12,7 +12,8 @@ struct Check {
 };
 
 // Runs the decision after each check of a run (all flags true at its start); returns the checks that sent.
-QList<int> sentAt(const QList<Check>& checks, StatusFlags* last = nullptr) {
+QList<int> sentAt(const QList<Check>& checks, StatusFlags* last = nullptr)
+{
     StatusFlags flags;
     QList<int> sent;
     for (qsizetype i = 0; i < checks.size(); ++i) {
@@ -31,7 +32,8 @@ QList<int> sentAt(const QList<Check>& checks, StatusFlags* last = nullptr) {
 class TestNotification : public QObject {
     Q_OBJECT
 private slots:
-    void decisionTable() {
+    void decisionTable()
+    {
         StatusFlags last;
         QCOMPARE(sentAt({{true, true}, {true, true}}), QList<int>{});
         // The ping flag never comes back within a run: one e-mail for the failure.
@@ -48,7 +50,8 @@ private slots:
         QVERIFY(!last.LastPingOk);
     }
 
-    void notificationText_piecesInOrder() {
+    void notificationText_piecesInOrder()
+    {
         const QString sep(25, u'*');
         QCOMPARE(kSeparatorLine, sep);
         QCOMPARE(notificationText(QStringLiteral("Stored"), {"000001 a", "000002 b", "000003 c"}),

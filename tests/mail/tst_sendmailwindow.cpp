@@ -27,17 +27,20 @@ const QList<FakeSmtpServer::Reply> kNormal = {{"220 ready\r\n"}, {"250 hello\r\n
 
 // A program folder with data/ and logs/, the fakes, and real TCP sockets.
 struct Folder {
-    Folder() {
+    Folder()
+    {
         QDir(dir.path()).mkpath("data");
         QDir(dir.path()).mkpath("logs");
         system.tcp = &sockets;
     }
     QString emailFile() const { return emailSettingsPath(dir.path()); }
-    QByteArray emailBytes() const {
+    QByteArray emailBytes() const
+    {
         QFile file(emailFile());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    void store(const QString& host, qint16 delay = 0, bool attach = false, char reserved = 0) const {
+    void store(const QString& host, qint16 delay = 0, bool attach = false, char reserved = 0) const
+    {
         QByteArray record(kEmailRecordLength, reserved);
         encodeEmailSettings(record, {host, "Watcher", "me@example.org", "Ops", "ops@example.org", "Site status",
                                      "Stored text", qint16(attach ? -1 : 0), delay});
@@ -45,7 +48,8 @@ struct Folder {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(record);
     }
-    std::unique_ptr<SendMailWindow> loaded(Mode mode) {
+    std::unique_ptr<SendMailWindow> loaded(Mode mode)
+    {
         auto window = std::make_unique<SendMailWindow>(system.services(), dir.path(), mode, "000001");
         window->Form_Load();
         return window;
@@ -57,7 +61,8 @@ struct Folder {
     test::FakeSystem system;
 };
 
-QByteArray bodyOf(const QByteArray& data) {
+QByteArray bodyOf(const QByteArray& data)
+{
     return data.mid(data.indexOf("\r\n\r\n") + 4);
 }
 
@@ -66,7 +71,8 @@ QByteArray bodyOf(const QByteArray& data) {
 class TestSendMailWindow : public QObject {
     Q_OBJECT
 private slots:
-    void layout_placesCaptionsAndTabOrder() {
+    void layout_placesCaptionsAndTabOrder()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         SendMailWindow window(folder.system.services(), folder.dir.path(), Mode::Interactive, "000001");
@@ -97,7 +103,8 @@ private slots:
         QCOMPARE(order, expected);
     }
 
-    void load_defaultsThenStoredValues() {
+    void load_defaultsThenStoredValues()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         auto window = folder.loaded(Mode::Interactive);
@@ -117,7 +124,8 @@ private slots:
         QVERIFY(folder.shown().isEmpty());
     }
 
-    void save_checksFieldsInOrderThenWrites() {
+    void save_checksFieldsInOrderThenWrites()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         folder.store("old.example.org", 0, false, '\x12');
@@ -149,7 +157,8 @@ private slots:
         QCOMPARE(folder.emailBytes().mid(1530, 14), QByteArray("first\r\nsecond "));
     }
 
-    void fileSystemFailures_nameTheFile() {
+    void fileSystemFailures_nameTheFile()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         QVERIFY(QDir(folder.dir.path() + "/data").removeRecursively());
@@ -168,7 +177,8 @@ private slots:
         QCOMPARE(folder.shown().size(), 2);
     }
 
-    void closeButtonAndTitleBar_bothReport() {
+    void closeButtonAndTitleBar_bothReport()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         auto window = folder.loaded(Mode::Interactive);
@@ -181,7 +191,8 @@ private slots:
         QCOMPARE(closed.size(), 2);
     }
 
-    void noConnection_toldOnlyInInteractiveMode() {
+    void noConnection_toldOnlyInInteractiveMode()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server(kNormal);
@@ -199,7 +210,8 @@ private slots:
         QCOMPARE(server.connections, 0);
     }
 
-    void testEmail_oneSeparatorPerSend_buttonDisabledMeanwhile() {
+    void testEmail_oneSeparatorPerSend_buttonDisabledMeanwhile()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server(kNormal);
@@ -221,7 +233,8 @@ private slots:
                  QStringLiteral("Stored text\r\n%1\r\n\r\n%1\r\n\r\n\r\n\r\n.\r\n").arg(sep).toLatin1());
     }
 
-    void interactiveFailures_shownWithTheirTitles() {
+    void interactiveFailures_shownWithTheirTitles()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer busy({{"421 busy\r\n"}});
@@ -246,7 +259,8 @@ private slots:
         QCOMPARE(folder.shown().size(), cases.size());
     }
 
-    void notification_delayZeroEndsTheAttemptAfterTheGreeting_silently() {
+    void notification_delayZeroEndsTheAttemptAfterTheGreeting_silently()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         QList<FakeSmtpServer::Reply> script = kNormal;
@@ -266,7 +280,8 @@ private slots:
         QVERIFY(folder.shown().isEmpty());
     }
 
-    void notification_delayEndsTheAttemptAfterTheLastReply() {
+    void notification_delayEndsTheAttemptAfterTheLastReply()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server(kNormal);
@@ -282,7 +297,8 @@ private slots:
         QCOMPARE(server.commands.size(), 6);
     }
 
-    void destroyedMidExchange_closesWithoutCallbacks() {
+    void destroyedMidExchange_closesWithoutCallbacks()
+    {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server({{"220 ok\r\n"}});

@@ -20,12 +20,14 @@ using Mode = SendMailWindow::Mode;
 
 namespace {
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray header(const QByteArray& message, const QByteArray& name) {
+QByteArray header(const QByteArray& message, const QByteArray& name)
+{
     for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n')) {
         if (line.startsWith(name + ':'))
             return line.mid(name.size() + 1).trimmed();
@@ -33,7 +35,8 @@ QByteArray header(const QByteArray& message, const QByteArray& name) {
     return {};
 }
 
-QByteArray bodyOf(const QByteArray& message) {
+QByteArray bodyOf(const QByteArray& message)
+{
     return message.mid(message.indexOf("\r\n\r\n") + 4);
 }
 
@@ -43,7 +46,8 @@ QByteArray bodyOf(const QByteArray& message) {
 class TestSmtpDelivery : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_spool.isValid() && m_folder.isValid());
         QDir(m_folder.path()).mkpath("data");
         QDir(m_folder.path()).mkpath("logs");
@@ -59,14 +63,16 @@ private slots:
                              QString::fromLocal8Bit(m_server.readAllStandardError())));
         m_host = "127.0.0.1:" + QString::fromLatin1(m_server.readLine().trimmed());
     }
-    void cleanupTestCase() {
+    void cleanupTestCase()
+    {
         QSignalSpy ended(&m_server, &QProcess::finished);
         m_server.closeWriteChannel();
         if (m_server.state() != QProcess::NotRunning && !ended.wait(5000))
             m_server.kill();
     }
 
-    void testEmail_arrivesWithItsHeadersAndBody() {
+    void testEmail_arrivesWithItsHeadersAndBody()
+    {
         storeSettings(true);
         SendMailWindow window(m_system.services(), m_folder.path(), Mode::Interactive, "000001");
         window.Form_Load();
@@ -86,7 +92,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_system.messages.texts(), QStringList{"Message sent successfuly."}, 15000);
     }
 
-    void notification_carriesTheRunsLinesInOrder() {
+    void notification_carriesTheRunsLinesInOrder()
+    {
         storeSettings(true);
         QFile log(m_folder.path() + "/logs/tmp.log");
         QVERIFY(log.open(QIODevice::WriteOnly));
@@ -108,7 +115,8 @@ private slots:
     }
 
 private:
-    void storeSettings(bool attach) {
+    void storeSettings(bool attach)
+    {
         QByteArray record(kEmailRecordLength, '\0');
         encodeEmailSettings(record, {m_host, "Watcher", "me@example.org", "Ops", "ops@example.org", "Site status",
                                      "Stored text", qint16(attach ? -1 : 0), 0});
@@ -118,7 +126,8 @@ private:
     }
 
     // The next message the server stores (it writes the .eml last, complete), waited for within a bound.
-    QByteArray nextMessage() {
+    QByteArray nextMessage()
+    {
         const QString path = m_spool.filePath(QStringLiteral("%1.eml").arg(++m_received, 4, 10, QLatin1Char('0')));
         [&] { QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 15000); }();
         return readFile(path);

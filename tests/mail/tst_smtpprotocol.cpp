@@ -8,7 +8,8 @@ using namespace sondrel::mail;
 class TestSmtpProtocol : public QObject {
     Q_OBJECT
 private slots:
-    void replyFraming_waitsForTheLastLineAndSplitsReplies() {
+    void replyFraming_waitsForTheLastLineAndSplitsReplies()
+    {
         SmtpReplyReader reader;
         for (const char* piece : {"22", "0-first\r\n220-sec", "ond\r", "\n"}) {
             reader.append(piece);
@@ -24,7 +25,8 @@ private slots:
         QVERIFY(!isAcceptedCode("221") && !isAcceptedCode("421") && !isAcceptedCode("25"));
     }
 
-    void hostText_data() {
+    void hostText_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("port"); // 0: reported as a bad port
@@ -37,7 +39,8 @@ private slots:
         for (const char* bad : {"h:", "h:0", "h:65536", "h:smtp", "h:25:26", "h:+25"})
             QTest::newRow(bad) << bad << "h" << 0;
     }
-    void hostText() {
+    void hostText()
+    {
         QFETCH(QString, text);
         QFETCH(int, port);
         const SmtpEndpoint endpoint = parseSmtpHost(text);
@@ -46,7 +49,8 @@ private slots:
         QCOMPARE(endpoint.portValid ? int(endpoint.port) : 0, port);
     }
 
-    void commandLines_data() {
+    void commandLines_data()
+    {
         QTest::addColumn<QString>("sender");
         QTest::addColumn<QByteArray>("helo");
         QTest::addColumn<QByteArray>("mailFrom");
@@ -60,14 +64,16 @@ private slots:
         QTest::newRow("code page") << QStringLiteral("j\u00F6@x") << QByteArray("HELO j\xF6\r\n")
                                    << QByteArray("MAIL FROM:<j\xF6@x>\r\n");
     }
-    void commandLines() {
+    void commandLines()
+    {
         QFETCH(QString, sender);
         QTEST(heloCommand(sender), "helo");
         QTEST(mailFromCommand(sender), "mailFrom");
         QCOMPARE(rcptToCommand(u" ann@x.org "), QByteArray("RCPT TO:<ann@x.org>\r\n"));
     }
 
-    void messageText_isTransparent_data() {
+    void messageText_isTransparent_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("wire");
         QTest::newRow("line of only a dot") << "a\r\n.\r\nb" << QByteArray("a\r\n..\r\nb");
@@ -76,12 +82,14 @@ private slots:
         QTest::newRow("bare LF and CR") << "a\nb\rc\n\rd" << QByteArray("a\r\nb\r\nc\r\n\r\nd");
         QTest::newRow("dot after bare CR") << "a\r.b" << QByteArray("a\r\n..b");
     }
-    void messageText_isTransparent() {
+    void messageText_isTransparent()
+    {
         QFETCH(QString, text);
         QTEST(encodeMessageText(text), "wire");
     }
 
-    void headers_cannotBeInjectedAndDateIsEnglish() {
+    void headers_cannotBeInjectedAndDateIsEnglish()
+    {
         const SmtpMessage message{"N", "a@b", "R", "r@b", "Hi\r\nBcc: evil@c", ".body"};
         QCOMPARE(messageData(message, "D", "<I>"),
                  QByteArray("From:N <a@b>\r\nTo:R <r@b>\r\nSubject:Hi  Bcc: evil@c\r\n"

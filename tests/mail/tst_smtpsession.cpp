@@ -18,7 +18,8 @@ const QList<FakeSmtpServer::Reply> kNormal = {{"220 ready\r\n"}, {"250 hello\r\n
 
 class CountingSockets final : public platform::TcpSocketFactory {
 public:
-    std::unique_ptr<platform::TcpSocket> create() override {
+    std::unique_ptr<platform::TcpSocket> create() override
+    {
         ++created;
         return real.create();
     }
@@ -28,7 +29,8 @@ public:
 
 // One session over a real socket, with what it reported.
 struct Exchange {
-    explicit Exchange(const QString& host, const QString& text = "Body", int replyTimeoutMs = 10000) {
+    explicit Exchange(const QString& host, const QString& text = "Body", int replyTimeoutMs = 10000)
+    {
         clock.wallClock = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9), QTimeZone(3600));
         fields = {host, {"Ravelin", "me@example.org", "Ops", "ops@example.org", "Site down", text}};
         session = std::make_unique<SmtpSession>(sockets, clock, [this] { return fields; });
@@ -38,7 +40,8 @@ struct Exchange {
         session->start();
     }
     // The single result, once there.
-    SmtpSession::Result result() {
+    SmtpSession::Result result()
+    {
         [&] { QTRY_COMPARE(results.size(), 1); }();
         return results.value(0);
     }
@@ -50,7 +53,8 @@ struct Exchange {
     int replies = 0;
 };
 
-QList<QByteArray> verbs(const QList<QByteArray>& commands) {
+QList<QByteArray> verbs(const QList<QByteArray>& commands)
+{
     QList<QByteArray> names;
     for (const QByteArray& command : commands)
         names.append(command.left(4));
@@ -63,7 +67,8 @@ const QList<QByteArray> kAllVerbs = {"HELO", "MAIL", "RCPT", "DATA", "From", "QU
 class TestSmtpSession : public QObject {
     Q_OBJECT
 private slots:
-    void normalExchange() {
+    void normalExchange()
+    {
         FakeSmtpServer server(kNormal);
         Exchange exchange(" " + server.address() + " ");
         const SmtpSession::Result result = exchange.result();
@@ -81,7 +86,8 @@ private slots:
         QCOMPARE(exchange.results.size(), 1);
     }
 
-    void greetingWithAnotherCode_getsNoCommand() {
+    void greetingWithAnotherCode_getsNoCommand()
+    {
         FakeSmtpServer server({{"421 too busy\r\n"}});
         Exchange exchange(server.address());
         QCOMPARE(exchange.result().outcome, Outcome::ServerError);
@@ -90,7 +96,8 @@ private slots:
         QVERIFY(server.commands.isEmpty());
     }
 
-    void anyOfTheThreeCodesLeadsOn_andQuitAnswered250ClosesQuietly() {
+    void anyOfTheThreeCodesLeadsOn_andQuitAnswered250ClosesQuietly()
+    {
         FakeSmtpServer server({{"220 ok\r\n"},
                                {"354 odd\r\n"},
                                {"220 odd\r\n"},
@@ -104,7 +111,8 @@ private slots:
         QTRY_VERIFY(server.peerClosed);
     }
 
-    void repliesInPiecesAndOverSeveralLines_countOnce() {
+    void repliesInPiecesAndOverSeveralLines_countOnce()
+    {
         QList<FakeSmtpServer::Reply> script = kNormal;
         script[0] = {"22", "0-fake\r\n220-", "second\r\n", "220 ready\r\n"};
         script[1] = {"25", "0 hel", "lo\r\n"};
@@ -114,7 +122,8 @@ private slots:
         QCOMPARE(verbs(server.commands), kAllVerbs);
     }
 
-    void silentServer_timesOut() {
+    void silentServer_timesOut()
+    {
         FakeSmtpServer server({{"220 ok\r\n"}});
         Exchange exchange(server.address(), "Body", 300);
         QCOMPARE(exchange.result().outcome, Outcome::SocketError);
@@ -123,13 +132,15 @@ private slots:
         QTRY_VERIFY(server.peerClosed);
     }
 
-    void socketFailures_data() {
+    void socketFailures_data()
+    {
         QTest::addColumn<int>("number");
         QTest::newRow("server closes mid-dialogue") << 10054;
         QTest::newRow("connection refused") << 10061;
         QTest::newRow("bad port") << 10049;
     }
-    void socketFailures() {
+    void socketFailures()
+    {
         QFETCH(int, number);
         FakeSmtpServer server(kNormal);
         server.closeAfterCommands = 2;
@@ -148,7 +159,8 @@ private slots:
         QCOMPARE(exchange.sockets.created, number == 10049 ? 0 : 1);
     }
 
-    void messageIsTransparentOnTheWire() {
+    void messageIsTransparentOnTheWire()
+    {
         FakeSmtpServer server(kNormal);
         Exchange exchange(server.address(), "first\n.\n.second\rthird\r\n..fourth\n.");
         QCOMPARE(exchange.result().outcome, Outcome::Sent);
@@ -157,7 +169,8 @@ private slots:
                  QByteArray("first\r\n..\r\n..second\r\nthird\r\n...fourth\r\n..\r\n\r\n\r\n.\r\n"));
     }
 
-    void destroyedMidExchange_closesSilently() {
+    void destroyedMidExchange_closesSilently()
+    {
         FakeSmtpServer server({{"220 ok\r\n"}});
         auto exchange = std::make_unique<Exchange>(server.address());
         QTRY_COMPARE(server.commands.size(), 1);

@@ -12,12 +12,14 @@ using namespace sondrel::platform::icmp;
 
 namespace {
 
-quint32 addr(const char* dotted) {
+quint32 addr(const char* dotted)
+{
     return ::inet_addr(dotted);
 }
 
 // An ICMP message with a correct checksum: type, code, the 4 bytes after the checksum, then body.
-QByteArray icmpMessage(quint8 type, quint8 code, quint16 word1, quint16 word2, const QByteArray& body) {
+QByteArray icmpMessage(quint8 type, quint8 code, quint16 word1, quint16 word2, const QByteArray& body)
+{
     QByteArray m(kHeaderSize, '\0');
     m[0] = char(type);
     m[1] = char(code);
@@ -30,7 +32,8 @@ QByteArray icmpMessage(quint8 type, quint8 code, quint16 word1, quint16 word2, c
 
 // An IPv4 datagram; optionWords adds that many 4-byte words of options to the header.
 QByteArray ipDatagram(quint32 source, quint32 destination, quint8 protocol, const QByteArray& payload,
-                      int optionWords = 0) {
+                      int optionWords = 0)
+{
     const int headerSize = 20 + 4 * optionWords;
     QByteArray d(headerSize, '\0');
     d[0] = char(0x40 | (headerSize / 4));
@@ -48,16 +51,19 @@ const quint32 kTarget = addr("10.1.2.3");
 const quint32 kRouter = addr("10.9.9.9");
 const EchoIdentity kOurs{0x1234, 77, kTarget, false};
 
-QByteArray ourRequest(const QByteArray& payload = "abc") {
+QByteArray ourRequest(const QByteArray& payload = "abc")
+{
     return buildEchoRequest(kOurs.id, kOurs.sequence, payload);
 }
 
 // An ICMP error as a raw socket reads it: from the router to us, quoting the given datagram.
-QByteArray rawError(quint8 type, quint8 code, const QByteArray& quoted) {
+QByteArray rawError(quint8 type, quint8 code, const QByteArray& quoted)
+{
     return ipDatagram(kRouter, kUs, 1, icmpMessage(type, code, 0, 0, quoted));
 }
 
-QByteArray quoteOf(quint32 destination, const QByteArray& message) {
+QByteArray quoteOf(quint32 destination, const QByteArray& message)
+{
     return ipDatagram(kUs, destination, 1, message);
 }
 
@@ -66,7 +72,8 @@ QByteArray quoteOf(quint32 destination, const QByteArray& message) {
 class TestIcmpPacket : public QObject {
     Q_OBJECT
 private slots:
-    void checksum_foldsCarriesAndPadsOddLength() {
+    void checksum_foldsCarriesAndPadsOddLength()
+    {
         // The worked example of the Internet checksum: sum 0x2DDF0 folds to 0xDDF2.
         QCOMPARE(checksum(QByteArray::fromHex("0001f203f4f5f6f7")), quint16(0x220D));
         QCOMPARE(checksum(QByteArray::fromHex("01")), quint16(~0x0100));
@@ -74,7 +81,8 @@ private slots:
         QCOMPARE(checksum({}), quint16(0xFFFF));
     }
 
-    void echoRequest_carriesIdSequenceAndPayloadInNetworkOrder() {
+    void echoRequest_carriesIdSequenceAndPayloadInNetworkOrder()
+    {
         const QByteArray request = buildEchoRequest(0xBEEF, 0x0102, "hi!");
         QCOMPARE(request.size(), kHeaderSize + 3);
         QCOMPARE(request.left(2), QByteArray::fromHex("0800"));
@@ -85,7 +93,8 @@ private slots:
         QCOMPARE(buildEchoRequest(1, 2, {}).size(), kHeaderSize);
     }
 
-    void rawEchoReply_isOursOnlyWhenEverythingMatches_data() {
+    void rawEchoReply_isOursOnlyWhenEverythingMatches_data()
+    {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<bool>("ours");
         const QByteArray reply = icmpMessage(kEchoReply, 0, kOurs.id, kOurs.sequence, "abc");
@@ -112,7 +121,8 @@ private slots:
         QTest::newRow("not IPv4") << ipv6 << false;
         QTest::newRow("runt") << QByteArray(12, '\x45') << false;
     }
-    void rawEchoReply_isOursOnlyWhenEverythingMatches() {
+    void rawEchoReply_isOursOnlyWhenEverythingMatches()
+    {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, ours);
         const auto answer = interpretRawDatagram(datagram, kOurs);
@@ -124,7 +134,8 @@ private slots:
         }
     }
 
-    void rawIcmpError_mapsToStatusWhenItQuotesOurRequest_data() {
+    void rawIcmpError_mapsToStatusWhenItQuotesOurRequest_data()
+    {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<qint32>("status"); // 0: not ours
         const QByteArray quote = quoteOf(kTarget, ourRequest());
@@ -156,7 +167,8 @@ private slots:
         corrupt[21] = char(2);
         QTest::newRow("bad checksum") << corrupt << 0;
     }
-    void rawIcmpError_mapsToStatusWhenItQuotesOurRequest() {
+    void rawIcmpError_mapsToStatusWhenItQuotesOurRequest()
+    {
         QFETCH(QByteArray, datagram);
         QFETCH(qint32, status);
         const auto answer = interpretRawDatagram(datagram, kOurs);
@@ -169,7 +181,8 @@ private slots:
     }
 
     // The kernel owns a ping socket's identifier and filters replies and errors by it.
-    void pingSocketMessages_matchSequenceAndAddressButNotTheKernelsId() {
+    void pingSocketMessages_matchSequenceAndAddressButNotTheKernelsId()
+    {
         const EchoIdentity ping{0, kOurs.sequence, kTarget, true};
         const auto reply = interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence, "xyz"), kTarget, ping);
         QVERIFY(reply);
@@ -188,7 +201,8 @@ private slots:
         QVERIFY(!interpretQueuedError(5, 0, kRouter, sent, kTarget, ping));
     }
 
-    void refusedSend_mapsErrnoToStatus() {
+    void refusedSend_mapsErrnoToStatus()
+    {
         QCOMPARE(statusForSendError(ENETUNREACH), IpStatus::DestNetUnreachable);
         QCOMPARE(statusForSendError(EHOSTUNREACH), IpStatus::DestHostUnreachable);
         QCOMPARE(statusForSendError(EMSGSIZE), IpStatus::PacketTooBig);

@@ -26,7 +26,8 @@ namespace {
 constexpr int kTimeoutMs = 500;
 constexpr int kWaitMs = 4000;
 
-quint32 addr(const char* dotted) {
+quint32 addr(const char* dotted)
+{
     return ::inet_addr(dotted);
 }
 
@@ -46,7 +47,8 @@ table ip sondrel_echo_test {
 }
 )";
 
-QByteArray icmpMessage(quint8 type, quint8 code, quint16 id, quint16 sequence, const QByteArray& body) {
+QByteArray icmpMessage(quint8 type, quint8 code, quint16 id, quint16 sequence, const QByteArray& body)
+{
     QByteArray m(8, '\0');
     m[0] = char(type);
     m[1] = char(code);
@@ -57,7 +59,8 @@ QByteArray icmpMessage(quint8 type, quint8 code, quint16 id, quint16 sequence, c
     return m;
 }
 
-QByteArray ipHeader(quint32 source, quint32 destination, int payloadSize, quint8 ttl) {
+QByteArray ipHeader(quint32 source, quint32 destination, int payloadSize, quint8 ttl)
+{
     QByteArray h(20, '\0');
     h[0] = 0x45;
     qToBigEndian<quint16>(quint16(20 + payloadSize), h.data() + 2);
@@ -80,7 +83,8 @@ public:
         QByteArray payload;
     };
 
-    IcmpSniffer() {
+    IcmpSniffer()
+    {
         m_listen = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
         m_send = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
         if (m_listen >= 0) {
@@ -88,7 +92,8 @@ public:
             connect(m_notifier, &QSocketNotifier::activated, this, &IcmpSniffer::read);
         }
     }
-    ~IcmpSniffer() override {
+    ~IcmpSniffer() override
+    {
         delete m_notifier;
         ::close(m_listen);
         ::close(m_send);
@@ -96,7 +101,8 @@ public:
     bool isValid() const { return m_listen >= 0 && m_send >= 0; }
 
     // An ICMP message from source to destination; the TTL of 99 gets replies from 127.0.0.2 through.
-    void forge(quint32 source, quint32 destination, const QByteArray& message) {
+    void forge(quint32 source, quint32 destination, const QByteArray& message)
+    {
         const QByteArray datagram = ipHeader(source, destination, int(message.size()), 99) + message;
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -108,7 +114,8 @@ public:
     std::function<void(const Request&)> onRequest;
 
 private:
-    void read() {
+    void read()
+    {
         char data[4096];
         ssize_t size;
         while ((size = ::recv(m_listen, data, sizeof data, 0)) > 0) {
@@ -142,7 +149,8 @@ struct Echo {
 };
 
 std::unique_ptr<Echo> startEcho(LinuxIcmpEcho& echo, const char* to, const QByteArray& payload,
-                                int timeoutMs = kTimeoutMs) {
+                                int timeoutMs = kTimeoutMs)
+{
     auto e = std::make_unique<Echo>();
     e->timer.start();
     e->operation = echo.send(addr(to), payload, timeoutMs, [p = e.get()](const EchoReply& reply) {
@@ -153,18 +161,21 @@ std::unique_ptr<Echo> startEcho(LinuxIcmpEcho& echo, const char* to, const QByte
     return e;
 }
 
-bool isAllZero(const EchoReply& reply, qint32 status) {
+bool isAllZero(const EchoReply& reply, qint32 status)
+{
     const EchoReply zero;
     return reply.status == status && reply.address == 0 && reply.tripTime == 0 && reply.dataSize == 0 &&
            reply.data == zero.data;
 }
 
-int openFileCount() {
+int openFileCount()
+{
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
 }
 
 // Lowers or raises CAP_NET_RAW in this thread's effective set.
-bool setNetRawCapability(bool on) {
+bool setNetRawCapability(bool on)
+{
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
     if (::syscall(SYS_capget, &header, data) != 0)
@@ -182,18 +193,21 @@ class TestLinuxIcmpEcho : public QObject {
     Q_OBJECT
 
     // Chooses the socket the echo will use: "raw" leaves ping sockets forbidden, "ping" allows them.
-    bool usePath(const QString& path) {
+    bool usePath(const QString& path)
+    {
         const bool ping = path == QLatin1String("ping");
         if (!setPingGroupRange(ping ? "0 2147483647" : "1 0"))
             return false;
         return LinuxIcmpEcho::socketKind() == (ping ? LinuxIcmpEcho::SocketKind::Ping : LinuxIcmpEcho::SocketKind::Raw);
     }
-    static void addPaths() {
+    static void addPaths()
+    {
         QTest::addColumn<QString>("path");
         QTest::newRow("raw socket") << QStringLiteral("raw");
         QTest::newRow("ping socket") << QStringLiteral("ping");
     }
-    template <typename Rows> static void addPathsWith(const Rows& addRows) {
+    template <typename Rows> static void addPathsWith(const Rows& addRows)
+    {
         for (const char* path : {"raw", "ping"})
             addRows(QString::fromLatin1(path));
     }
@@ -201,7 +215,8 @@ class TestLinuxIcmpEcho : public QObject {
     LinuxIcmpEcho m_echo;
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         const QString reason = enterPrivateNetwork();
         if (!reason.isEmpty())
             QSKIP(qPrintable(reason));
@@ -215,7 +230,8 @@ private slots:
         }
     }
 
-    void reply_fromLoopback_carriesTheEchoedPayload_data() {
+    void reply_fromLoopback_carriesTheEchoedPayload_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("payload");
         QByteArray full(kEchoDataAreaSize, '\0');
@@ -227,7 +243,8 @@ private slots:
             QTest::addRow("%s: full data area", qPrintable(path)) << path << full;
         });
     }
-    void reply_fromLoopback_carriesTheEchoedPayload() {
+    void reply_fromLoopback_carriesTheEchoedPayload()
+    {
         QFETCH(QString, path);
         QFETCH(QByteArray, payload);
         QVERIFY(usePath(path));
@@ -244,7 +261,8 @@ private slots:
         QVERIFY(reply.tripTime <= echo->elapsedMs);
     }
 
-    void payloadLargerThanDataArea_isNotSent() {
+    void payloadLargerThanDataArea_isNotSent()
+    {
         IcmpSniffer sniffer;
         QVERIFY(sniffer.isValid());
         const auto echo = startEcho(m_echo, "127.0.0.1", QByteArray(kEchoDataAreaSize + 1, 'x'));
@@ -258,7 +276,8 @@ private slots:
     }
 
     // No answer, an ICMP error caused by the rules, or a send the kernel refuses at once.
-    void otherOutcomes_giveTheirStatus_data() {
+    void otherOutcomes_giveTheirStatus_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("target");
         QTest::addColumn<qint32>("status");
@@ -278,7 +297,8 @@ private slots:
             row("prohibited route", "192.0.2.4", IpStatus::GeneralFailure, false);
         });
     }
-    void otherOutcomes_giveTheirStatus() {
+    void otherOutcomes_giveTheirStatus()
+    {
         QFETCH(QString, path);
         QFETCH(QByteArray, target);
         QFETCH(qint32, status);
@@ -300,7 +320,8 @@ private slots:
     // the test answers our request to the silent 127.0.0.2 with near misses, then with one genuine
     // reply. Only the genuine one may end the echo.
     void foreignTraffic_isNeverTakenForOurReply_data() { addPaths(); }
-    void foreignTraffic_isNeverTakenForOurReply() {
+    void foreignTraffic_isNeverTakenForOurReply()
+    {
         QFETCH(QString, path);
         QVERIFY(usePath(path));
         IcmpSniffer sniffer;
@@ -337,7 +358,8 @@ private slots:
 
     // Echoes of this process share its identifier; a ping program nearby uses its own.
     void concurrentEchoes_eachGetTheirOwnReply_data() { addPaths(); }
-    void concurrentEchoes_eachGetTheirOwnReply() {
+    void concurrentEchoes_eachGetTheirOwnReply()
+    {
         QFETCH(QString, path);
         QVERIFY(usePath(path));
         QProcess ping;
@@ -373,7 +395,8 @@ private slots:
 
     // Each request has its own socket: closed when the request ends, however it ends, or is cancelled.
     void everyEcho_closesItsSocket_andACancelledOneNeverCallsBack_data() { addPaths(); }
-    void everyEcho_closesItsSocket_andACancelledOneNeverCallsBack() {
+    void everyEcho_closesItsSocket_andACancelledOneNeverCallsBack()
+    {
         QFETCH(QString, path);
         QVERIFY(usePath(path));
         const auto warmUp = startEcho(m_echo, "127.0.0.1", "warm up");
@@ -397,7 +420,8 @@ private slots:
 
     // The usual owner: it lets go of the finished operation and starts the next one from the callback.
     void callback_mayDestroyItsOperationAndStartTheNext_data() { addPaths(); }
-    void callback_mayDestroyItsOperationAndStartTheNext() {
+    void callback_mayDestroyItsOperationAndStartTheNext()
+    {
         QFETCH(QString, path);
         QVERIFY(usePath(path));
         std::unique_ptr<PendingOperation> current;
@@ -417,7 +441,8 @@ private slots:
                                           IpStatus::DestNetUnreachable, IpStatus::Success}));
     }
 
-    void socketKind_followsThePingGroupRangeAndCapabilities() {
+    void socketKind_followsThePingGroupRangeAndCapabilities()
+    {
         QVERIFY(setPingGroupRange("1 0"));
         QCOMPARE(LinuxIcmpEcho::socketKind(), LinuxIcmpEcho::SocketKind::Raw);
         QVERIFY(m_echo.available());

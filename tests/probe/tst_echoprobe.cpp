@@ -22,7 +22,8 @@ struct Ping {
     EchoReply reply;
 };
 
-std::unique_ptr<Ping> ping(IcmpEcho& echo, const QString& address, const QString& packet) {
+std::unique_ptr<Ping> ping(IcmpEcho& echo, const QString& address, const QString& packet)
+{
     auto p = std::make_unique<Ping>();
     p->operation = probe::pingaddress(echo, address, packet, [raw = p.get()](qint32 status, const EchoReply& reply) {
         ++raw->calls;
@@ -38,7 +39,8 @@ struct Resolution {
     QString address = QStringLiteral("not called");
 };
 
-std::unique_ptr<Resolution> resolve(HostResolver& resolver, const QString& name) {
+std::unique_ptr<Resolution> resolve(HostResolver& resolver, const QString& name)
+{
     auto r = std::make_unique<Resolution>();
     r->operation = probe::gethostip(resolver, name, [raw = r.get()](const QString& address) {
         ++raw->calls;
@@ -47,7 +49,8 @@ std::unique_ptr<Resolution> resolve(HostResolver& resolver, const QString& name)
     return r;
 }
 
-bool isAllZero(const EchoReply& reply) {
+bool isAllZero(const EchoReply& reply)
+{
     return reply.status == 0 && reply.address == 0 && reply.tripTime == 0 && reply.dataSize == 0 &&
            reply.data == EchoReply().data;
 }
@@ -62,7 +65,8 @@ class TestEchoProbe : public QObject {
 private slots:
     void initTestCase() { m_noPrivateNetwork = test::enterPrivateNetwork(); }
 
-    void pingstatustext_putsTheCodeBeforeItsText_data() {
+    void pingstatustext_putsTheCodeBeforeItsText_data()
+    {
         QTest::addColumn<qint32>("code");
         QTest::addColumn<QString>("text");
         QTest::newRow("bad address") << -1 << "-1   [ inet_addr: bad IP format ]";
@@ -79,19 +83,22 @@ private slots:
         QTest::newRow("gap in the table") << 11024 << "11024   [ unknown  msg returned ]";
         QTest::newRow("other negative") << -2 << "-2   [ unknown  msg returned ]";
     }
-    void pingstatustext_putsTheCodeBeforeItsText() {
+    void pingstatustext_putsTheCodeBeforeItsText()
+    {
         QFETCH(qint32, code);
         QFETCH(QString, text);
         QCOMPARE(probe::pingstatustext(code), text);
     }
 
-    void formatip_writesDottedDecimal() {
+    void formatip_writesDottedDecimal()
+    {
         QCOMPARE(probe::formatip({192, 168, 0, 10}), QStringLiteral("192.168.0.10"));
         QCOMPARE(probe::formatip({0, 0, 0, 0}), QStringLiteral("0.0.0.0"));
         QCOMPARE(probe::formatip({255, 255, 255, 255}), QStringLiteral("255.255.255.255"));
     }
 
-    void unreadableAddress_givesMinusOneWithNothingSent_data() {
+    void unreadableAddress_givesMinusOneWithNothingSent_data()
+    {
         QTest::addColumn<QString>("address");
         QTest::newRow("empty") << "";
         QTest::newRow("broadcast") << "255.255.255.255";
@@ -100,7 +107,8 @@ private slots:
         QTest::newRow("part too large") << "256.1.1.1";
         QTest::newRow("web address") << "http://127.0.0.1/";
     }
-    void unreadableAddress_givesMinusOneWithNothingSent() {
+    void unreadableAddress_givesMinusOneWithNothingSent()
+    {
         QFETCH(QString, address);
         FakeIcmpEcho echo;
         const auto p = ping(echo, address, QStringLiteral("payload"));
@@ -111,7 +119,8 @@ private slots:
         QCOMPARE(echo.sendCount, 0);
     }
 
-    void packetText_isSentInTheCodePageUpToTheDataArea() {
+    void packetText_isSentInTheCodePageUpToTheDataArea()
+    {
         FakeIcmpEcho echo;
         auto p = ping(echo, QStringLiteral("127.0.0.1"), QStringLiteral("caf\u00e9 \u20ac \u0416"));
         QTRY_COMPARE(p->calls, 1);
@@ -143,7 +152,8 @@ private slots:
 
     // Whatever the platform left in the record when it had no ICMP socket, the caller sees a
     // failure with nothing in it, never a success.
-    void noIcmpSocket_givesGeneralFailureWithAnAllZeroReply() {
+    void noIcmpSocket_givesGeneralFailureWithAnAllZeroReply()
+    {
         FakeIcmpEcho echo;
         echo.nextReply = [](quint32 address, const QByteArray&) {
             EchoReply reply;
@@ -160,7 +170,8 @@ private slots:
         QVERIFY(isAllZero(p->reply));
     }
 
-    void destroyedPing_neverCallsBack() {
+    void destroyedPing_neverCallsBack()
+    {
         FakeIcmpEcho echo;
         echo.delayMs = 20;
         auto badAddress = ping(echo, QString(), QStringLiteral("x"));
@@ -177,7 +188,8 @@ private slots:
         QCOMPARE(sent->calls, 0);
     }
 
-    void realEcho_toLoopback_comesBackWithThePacketText() {
+    void realEcho_toLoopback_comesBackWithThePacketText()
+    {
         if (!m_noPrivateNetwork.isEmpty())
             QSKIP(qPrintable(m_noPrivateNetwork));
         LinuxIcmpEcho echo;
@@ -191,7 +203,8 @@ private slots:
 
     // The system's resolver gets the name as typed: nothing is trimmed or taken apart, and an address
     // written as digits and dots is read, never looked up.
-    void hostName_isResolvedExactlyAsTyped_data() {
+    void hostName_isResolvedExactlyAsTyped_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("address");
         QTest::newRow("hosts file") << "localhost"
@@ -221,7 +234,8 @@ private slots:
         QTest::newRow("IPv6 only") << "::1"
                                    << "";
     }
-    void hostName_isResolvedExactlyAsTyped() {
+    void hostName_isResolvedExactlyAsTyped()
+    {
         if (!m_noPrivateNetwork.isEmpty())
             QSKIP(qPrintable(m_noPrivateNetwork)); // a lookup must not leave the machine
         QFETCH(QString, name);
@@ -233,7 +247,8 @@ private slots:
         QCOMPARE(r->address, address);
     }
 
-    void destroyedLookup_neverCallsBack() {
+    void destroyedLookup_neverCallsBack()
+    {
         if (!m_noPrivateNetwork.isEmpty())
             QSKIP(qPrintable(m_noPrivateNetwork));
         QtHostResolver resolver;
@@ -249,7 +264,8 @@ private slots:
         QCOMPARE(read->calls, 0);
     }
 
-    void lookupCallback_mayDestroyItsOperation() {
+    void lookupCallback_mayDestroyItsOperation()
+    {
         if (!m_noPrivateNetwork.isEmpty())
             QSKIP(qPrintable(m_noPrivateNetwork));
         QtHostResolver resolver;

@@ -7,7 +7,8 @@ using namespace sondrel::probe;
 class TestResultLine : public QObject {
     Q_OBJECT
 private slots:
-    void recordNumber_hasSixDigitsThenOneMore_data() {
+    void recordNumber_hasSixDigitsThenOneMore_data()
+    {
         QTest::addColumn<QString>("pings");
         QTest::addColumn<QString>("expected");
         QTest::newRow("1") << "1"
@@ -29,13 +30,15 @@ private slots:
         QTest::newRow("empty") << ""
                                << "00000";
     }
-    void recordNumber_hasSixDigitsThenOneMore() {
+    void recordNumber_hasSixDigitsThenOneMore()
+    {
         QFETCH(QString, pings);
         QFETCH(QString, expected);
         QCOMPARE(recordNumberFor(pings), expected);
     }
 
-    void replyCounter_isSixteenBitAndStaysAtItsMaximum() {
+    void replyCounter_isSixteenBitAndStaysAtItsMaximum()
+    {
         QCOMPARE(countReply(0), qint16(1));
         QCOMPARE(countReply(32766), qint16(32767));
         QCOMPARE(countReply(32767), qint16(32767));
@@ -44,7 +47,8 @@ private slots:
         QCOMPARE(averageTripTime(5.0 * 32767 + 32766, 32767), 5);
     }
 
-    void lines_joinTheirPiecesWithNothingBetween() {
+    void lines_joinTheirPiecesWithNothingBetween()
+    {
         QCOMPARE(replyLine("000012", "12/7/2026", "3:04:05 AM", "23 ms", 25, " WSOK"),
                  QStringLiteral("000012 12/7/2026 3:04:05 AM Trip Time=23 ms Average=25 WSOK"));
         QCOMPARE(failureLine("000003", "d", "t", "     "),

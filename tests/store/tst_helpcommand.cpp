@@ -13,7 +13,8 @@ using sondrel::test::FakeMessageBoxes;
 class TestHelpCommand : public QObject {
     Q_OBJECT
 private slots:
-    void paths_rootFolderBecomesEmpty() {
+    void paths_rootFolderBecomesEmpty()
+    {
         QCOMPARE(programFolderFor(QStringLiteral("/")), QString());
         QCOMPARE(programFolderFor(QStringLiteral("/opt/sondrel/")), QStringLiteral("/opt/sondrel"));
         QCOMPARE(dataFile(programFolderFor(QStringLiteral("/")), QStringLiteral("init.dat")),
@@ -21,7 +22,8 @@ private slots:
         QCOMPARE(logsFile(QStringLiteral("/opt/s"), QStringLiteral("tmp.log")), QStringLiteral("/opt/s/logs/tmp.log"));
     }
 
-    void missingHelpFile_showsMessage() {
+    void missingHelpFile_showsMessage()
+    {
         FakeDesktopShell shell;
         FakeMessageBoxes messages;
         shell.result = DesktopShell::OpenResult::NotFound;
@@ -31,7 +33,8 @@ private slots:
         QCOMPARE(messages.shown.first().title, sondrel::platform::applicationTitle());
     }
 
-    void otherOutcomes_showNothingAndEveryChoiceOpensAgain() {
+    void otherOutcomes_showNothingAndEveryChoiceOpensAgain()
+    {
         FakeDesktopShell shell;
         FakeMessageBoxes messages;
         openHelp(shell, messages, QString());

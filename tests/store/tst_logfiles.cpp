@@ -13,22 +13,26 @@ using namespace sondrel::store;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes) {
+void writeAll(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QByteArray counter(qint16 value) {
+QByteArray counter(qint16 value)
+{
     return QByteArray(1, char(value & 0xff)) + QByteArray(1, char((value >> 8) & 0xff));
 }
 
-QByteArray padded(const QByteArray& text) {
+QByteArray padded(const QByteArray& text)
+{
     return text + QByteArray(200 - text.size(), ' ');
 }
 
@@ -45,14 +49,16 @@ class TestLogFiles : public QObject {
     QString logDat() const { return m_folder + QStringLiteral("/data/log.dat"); }
     QString tmpLog() const { return m_folder + QStringLiteral("/logs/tmp.log"); }
     QStringList logsFolder() const { return QDir(m_folder + QStringLiteral("/logs")).entryList(QDir::Files); }
-    void expectCannotFindLogDat() {
+    void expectCannotFindLogDat()
+    {
         QCOMPARE(m_messages.texts(), QStringList{"Cannot find log.dat in the Data sub folder"});
         QCOMPARE(m_messages.shown.first().title, sondrel::platform::applicationTitle());
         QVERIFY(!m_logs->isLogOpen());
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         QVERIFY(m_dir.isValid());
         m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction()) +
                    QString::fromLatin1(QTest::currentDataTag());
@@ -64,7 +70,8 @@ private slots:
 
     // createnewlogfile
 
-    void newLog_advancesCounterAndPadsName_data() {
+    void newLog_advancesCounterAndPadsName_data()
+    {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("name");
         QTest::newRow("no file") << QByteArray() << "000001.log";
@@ -75,7 +82,8 @@ private slots:
                                            << "010000.log";
         QTest::newRow("32766") << counter(32766) << "032767.log";
     }
-    void newLog_advancesCounterAndPadsName() {
+    void newLog_advancesCounterAndPadsName()
+    {
         QFETCH(QByteArray, stored);
         QFETCH(QString, name);
         if (!stored.isEmpty())
@@ -91,12 +99,14 @@ private slots:
         QCOMPARE(numberedLogName(qint16(uchar(saved[0]) | uchar(saved[1]) << 8)), name);
     }
 
-    void counterAtLimitOrDamaged_changesNothing_data() {
+    void counterAtLimitOrDamaged_changesNothing_data()
+    {
         QTest::addColumn<QByteArray>("stored");
         QTest::newRow("32767") << counter(32767);
         QTest::newRow("negative") << counter(-3);
     }
-    void counterAtLimitOrDamaged_changesNothing() {
+    void counterAtLimitOrDamaged_changesNothing()
+    {
         QFETCH(QByteArray, stored);
         writeAll(logDat(), stored);
         m_logs->createnewlogfile();
@@ -105,7 +115,8 @@ private slots:
         QCOMPARE(logsFolder(), QStringList());
     }
 
-    void missingLogsFolder_stillAdvancesCounter() {
+    void missingLogsFolder_stillAdvancesCounter()
+    {
         QVERIFY(QDir(m_folder + QStringLiteral("/logs")).removeRecursively());
         writeAll(logDat(), counter(4));
         m_logs->createnewlogfile();
@@ -113,7 +124,8 @@ private slots:
         QCOMPARE(readAll(logDat()), counter(5));
     }
 
-    void missingDataFolderOrFullDisk_opensNoLog() {
+    void missingDataFolderOrFullDisk_opensNoLog()
+    {
         QVERIFY(QDir(m_folder + QStringLiteral("/data")).removeRecursively());
         m_logs->createnewlogfile();
         expectCannotFindLogDat();
@@ -132,7 +144,8 @@ private slots:
         QCOMPARE(logsFolder(), QStringList());
     }
 
-    void secondStart_closesTheFirstLog() {
+    void secondStart_closesTheFirstLog()
+    {
         m_logs->createnewlogfile();
         m_logs->addtologfile(QStringLiteral("first run"), QStringLiteral("000001"));
         m_logs->createnewlogfile();
@@ -147,7 +160,8 @@ private slots:
 
     // addtologfile
 
-    void linesReachLogWholeAndRecordsTrimmed() {
+    void linesReachLogWholeAndRecordsTrimmed()
+    {
         m_logs->recreateRecordFile();
         m_logs->createnewlogfile();
         const QString blanks = QStringLiteral(" 000003 01/02/2024 10:00:00 Trip Time=12 ms Average=11     ");
@@ -166,7 +180,8 @@ private slots:
                  (QStringList{QStringLiteral(u"\u20ac? \"q\""), longLine.left(200), blanks.trimmed(), QString()}));
     }
 
-    void badRecordNumber_writesLineOnlyOrNothing_data() {
+    void badRecordNumber_writesLineOnlyOrNothing_data()
+    {
         QTest::addColumn<QString>("recordNumber");
         QTest::addColumn<bool>("lineWritten");
         QTest::newRow("empty") << "" << true;
@@ -175,7 +190,8 @@ private slots:
         QTest::newRow("32768") << "032768" << false;
         QTest::newRow("seven digits") << "0100000" << false;
     }
-    void badRecordNumber_writesLineOnlyOrNothing() {
+    void badRecordNumber_writesLineOnlyOrNothing()
+    {
         QFETCH(QString, recordNumber);
         QFETCH(bool, lineWritten);
         m_logs->recreateRecordFile();
@@ -185,7 +201,8 @@ private slots:
         QCOMPARE(QFileInfo(tmpLog()).size(), 0);
     }
 
-    void logsFolderGoneDuringRun_writesLineButNoRecord() {
+    void logsFolderGoneDuringRun_writesLineButNoRecord()
+    {
         m_logs->createnewlogfile();
         // The open log moves with its folder; the record file's path no longer exists.
         QVERIFY(QDir().rename(m_folder + QStringLiteral("/logs"), m_folder + QStringLiteral("/moved")));
@@ -194,7 +211,8 @@ private slots:
         QVERIFY(!QFile::exists(tmpLog()));
     }
 
-    void lineThatCannotBeWritten_storesNoRecord() {
+    void lineThatCannotBeWritten_storesNoRecord()
+    {
         m_logs->recreateRecordFile();
         m_logs->createnewlogfile();
         m_logs->addtologfile(QString(300, u'a'), QStringLiteral("1"));
@@ -209,7 +227,8 @@ private slots:
 
     // The record file
 
-    void recordFile_recreatedEmptyAndReadBackWithGaps() {
+    void recordFile_recreatedEmptyAndReadBackWithGaps()
+    {
         writeAll(tmpLog(), padded("old run"));
         m_logs->recreateRecordFile();
         QCOMPARE(QFileInfo(tmpLog()).size(), 0);

@@ -11,16 +11,19 @@ using namespace sondrel::store;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray padded(const QByteArray& text) {
+QByteArray padded(const QByteArray& text)
+{
     return text + QByteArray(255 - text.size(), ' ');
 }
 
-SiteSettings sample() {
+SiteSettings sample()
+{
     return {QStringLiteral("www.example.org"), QStringLiteral("Hello"), 60, QStringLiteral("Welcome"), -1, -1, -1, 0};
 }
 
@@ -34,13 +37,15 @@ class TestSiteSettings : public QObject {
     QString initDat() const { return m_folder + QStringLiteral("/data/init.dat"); }
 
 private slots:
-    void init() {
+    void init()
+    {
         QVERIFY(m_dir.isValid());
         m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction());
         QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/data")));
     }
 
-    void encode_layoutTrimCutAndCodePage() {
+    void encode_layoutTrimCutAndCodePage()
+    {
         SiteSettings s = sample();
         s.webAddress = QStringLiteral("  www.example.org   ");
         s.packetString = QStringLiteral(u"Caf\u00e9 \u20ac \u0416");
@@ -52,7 +57,8 @@ private slots:
         QCOMPARE(encodeSiteSettings(s), expected);
     }
 
-    void intervalToStore_data() {
+    void intervalToStore_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("stored");
         QTest::newRow("whole") << "60" << 60;
@@ -67,13 +73,15 @@ private slots:
         QTest::newRow("words") << "five" << 0;
         QTest::newRow("blank after sign") << "- 5" << 0;
     }
-    void intervalToStore() {
+    void intervalToStore()
+    {
         QFETCH(QString, text);
         QFETCH(int, stored);
         QCOMPARE(int(::intervalToStore(text)), stored);
     }
 
-    void slots_areWrittenInPlaceAndUnwrittenOnesLoadEmpty() {
+    void slots_areWrittenInPlaceAndUnwrittenOnesLoadEmpty()
+    {
         SiteSettingsFile file(m_folder);
         QString error;
         QCOMPARE(file.load(1, &error), std::optional<SiteSettings>(SiteSettings{}));
@@ -93,7 +101,8 @@ private slots:
         QVERIFY(!file.save(4, third, &error));
     }
 
-    void loadCorruptOrTruncatedFile_givesWhatIsThere() {
+    void loadCorruptOrTruncatedFile_givesWhatIsThere()
+    {
         QByteArray bytes = encodeSiteSettings(sample()) + encodeSiteSettings(sample()).first(300);
         bytes.replace(0, 12, QByteArray("  a.b c \0zz ", 12));
         bytes.replace(767, 2, QByteArray("\x01\x00", 2));
@@ -114,7 +123,8 @@ private slots:
         QCOMPARE(*file.load(3), SiteSettings{});
     }
 
-    void unusableDataFolder_failsNamingTheFile() {
+    void unusableDataFolder_failsNamingTheFile()
+    {
         QVERIFY(QDir(m_folder + QStringLiteral("/data")).removeRecursively());
         SiteSettingsFile file(m_folder);
         QString error;
@@ -131,7 +141,8 @@ private slots:
         QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
     }
 
-    void saveOnFullDisk_leavesTheOldFileWhole() {
+    void saveOnFullDisk_leavesTheOldFileWhole()
+    {
         SiteSettingsFile file(m_folder);
         QVERIFY(file.save(2, sample()));
         const QByteArray before = readAll(initDat());

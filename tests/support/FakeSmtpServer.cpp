@@ -5,7 +5,8 @@
 namespace sondrel::test {
 
 FakeSmtpServer::FakeSmtpServer(QList<Reply> script)
-    : script(std::move(script)) {
+    : script(std::move(script))
+{
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         m_peer = m_server.nextPendingConnection();
@@ -20,7 +21,8 @@ FakeSmtpServer::FakeSmtpServer(QList<Reply> script)
     });
 }
 
-void FakeSmtpServer::onData() {
+void FakeSmtpServer::onData()
+{
     m_pending += m_peer->readAll();
     while (true) {
         const QByteArray end = m_inData ? QByteArrayLiteral("\r\n.\r\n") : QByteArrayLiteral("\n");
@@ -40,7 +42,8 @@ void FakeSmtpServer::onData() {
     }
 }
 
-void FakeSmtpServer::sendReply(int index) {
+void FakeSmtpServer::sendReply(int index)
+{
     const Reply pieces = script.value(index);
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         QTimer::singleShot(int(i) * 30, m_peer, [peer = m_peer, piece = pieces[i]] {

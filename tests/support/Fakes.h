@@ -23,12 +23,14 @@ public:
         QString title;
         MessageIcon icon;
     };
-    void show(const QString& text, const QString& title, MessageIcon icon) override {
+    void show(const QString& text, const QString& title, MessageIcon icon) override
+    {
         shown.append({text, title, icon});
         if (onShow)
             onShow(shown.back());
     }
-    QStringList texts() const {
+    QStringList texts() const
+    {
         QStringList all;
         for (const auto& s : shown)
             all.append(s.text);
@@ -53,11 +55,13 @@ private:
 
 class FakeConnection final : public ConnectionService {
 public:
-    bool attemptConnect() override {
+    bool attemptConnect() override
+    {
         ++connectCalls;
         return connectResult;
     }
-    bool hangUp() override {
+    bool hangUp() override
+    {
         ++hangUpCalls;
         return hangUpResult;
     }
@@ -70,7 +74,8 @@ public:
 // Calls back through the event loop with a canned outcome.
 class DeferredOperation final : public QObject, public PendingOperation {
 public:
-    explicit DeferredOperation(std::function<void()> fire, int delayMs = 0) {
+    explicit DeferredOperation(std::function<void()> fire, int delayMs = 0)
+    {
         QTimer::singleShot(delayMs, this, [fire = std::move(fire)] { fire(); });
     }
 };
@@ -79,7 +84,8 @@ class FakeIcmpEcho final : public IcmpEcho {
 public:
     bool available() override { return isAvailable; }
     std::unique_ptr<PendingOperation> send(quint32 address, const QByteArray& payload, int timeoutMs,
-                                           Done done) override {
+                                           Done done) override
+    {
         ++sendCount;
         lastAddress = address;
         lastPayload = payload;
@@ -87,7 +93,8 @@ public:
         EchoReply reply = nextReply ? nextReply(address, payload) : echoOf(address, payload);
         return std::make_unique<DeferredOperation>([done, reply] { done(reply); }, delayMs);
     }
-    static EchoReply echoOf(quint32 address, const QByteArray& payload) {
+    static EchoReply echoOf(quint32 address, const QByteArray& payload)
+    {
         EchoReply reply;
         reply.address = address;
         reply.status = IpStatus::Success;
@@ -107,14 +114,16 @@ public:
 // Resolves from a table; unknown names give empty text. Dotted addresses resolve to themselves.
 class FakeHostResolver final : public HostResolver {
 public:
-    std::unique_ptr<PendingOperation> lookup(const QString& name, Done done) override {
+    std::unique_ptr<PendingOperation> lookup(const QString& name, Done done) override
+    {
         ++lookupCount;
         QString address = table.value(name);
         if (address.isEmpty() && QHostAddressLike(name))
             address = name;
         return std::make_unique<DeferredOperation>([done, address] { done(address); });
     }
-    static bool QHostAddressLike(const QString& name) {
+    static bool QHostAddressLike(const QString& name)
+    {
         const auto parts = name.split(u'.');
         if (parts.size() != 4)
             return false;
@@ -134,7 +143,8 @@ public:
 class FakeHttpClient final : public HttpClient {
 public:
     enum class Mode { Body, Fail, Silent };
-    std::unique_ptr<PendingOperation> get(const QUrl& url, Handlers handlers) override {
+    std::unique_ptr<PendingOperation> get(const QUrl& url, Handlers handlers) override
+    {
         requested.append(url);
         switch (mode) {
         case Mode::Silent:
@@ -160,7 +170,8 @@ public:
 
 class FakeDesktopShell final : public DesktopShell {
 public:
-    OpenResult openDocument(const QString& path) override {
+    OpenResult openDocument(const QString& path) override
+    {
         opened.append(path);
         return result;
     }

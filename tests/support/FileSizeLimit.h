@@ -9,14 +9,16 @@ namespace sondrel::test {
 // writes beyond the limit fail with EFBIG instead of raising SIGXFSZ. Root is bound by it as well.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t maxBytes) {
+    explicit FileSizeLimit(rlim_t maxBytes)
+    {
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &m_old);
         rlimit limited = m_old;
         limited.rlim_cur = maxBytes;
         m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
     }
-    ~FileSizeLimit() {
+    ~FileSizeLimit()
+    {
         setrlimit(RLIMIT_FSIZE, &m_old);
         std::signal(SIGXFSZ, m_oldHandler);
     }

@@ -11,7 +11,8 @@
 
 namespace sondrel::test {
 
-QString enterPrivateNetwork() {
+QString enterPrivateNetwork()
+{
     if (::geteuid() != 0)
         return QStringLiteral("needs root to create a private network namespace");
     if (::unshare(CLONE_NEWNET) != 0)
@@ -23,7 +24,8 @@ QString enterPrivateNetwork() {
     return {};
 }
 
-QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input) {
+QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input)
+{
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForStarted(5000))
@@ -40,7 +42,8 @@ QString runCommand(const QString& program, const QStringList& arguments, const Q
     return {};
 }
 
-bool setPingGroupRange(const QByteArray& range) {
+bool setPingGroupRange(const QByteArray& range)
+{
     QFile file(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
     return file.open(QIODevice::WriteOnly) && file.write(range) == range.size();
 }
