@@ -1,18 +1,24 @@
 #pragma once
 
+#include "app/MainWindow.h"
 #include "platform/Services.h"
 #include "platform/SystemServices.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
 
 #include <functional>
+#include <memory>
 
 namespace sondrel::bench {
 
@@ -58,6 +64,23 @@ inline void runFor(int milliseconds)
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+// The program on the real system in a fresh folder, set to watch 127.0.0.1 without hanging up after checks.
+struct BenchProgram {
+    QTemporaryDir dir;
+    platform::SystemServices system;
+    RecordingMessageBoxes messages;
+    std::unique_ptr<app::MainWindow> window;
+
+    BenchProgram()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("data"));
+        QDir(dir.path()).mkpath(QStringLiteral("logs"));
+        window = std::make_unique<app::MainWindow>(benchServices(system, messages), dir.path());
+        window->Text1->setText(QStringLiteral("127.0.0.1"));
+        window->Check2->setChecked(false);
+    }
+};
 
 inline double cpuSeconds()
 {

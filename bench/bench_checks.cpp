@@ -25,14 +25,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const int checks = argc > 1 ? QByteArray(argv[1]).toInt() : 20000;
 
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("data"));
-    QDir(dir.path()).mkpath(QStringLiteral("logs"));
-    platform::SystemServices system;
-    bench::RecordingMessageBoxes messages;
-    app::MainWindow window(bench::benchServices(system, messages), dir.path());
-    window.Text1->setText(QStringLiteral("127.0.0.1"));
-    window.Check2->setChecked(false);
+    bench::BenchProgram program;
+    app::MainWindow& window = *program.window;
     window.Text5->setText(QStringLiteral("0"));
 
     // Warm up, so one-time allocations do not count as growth.

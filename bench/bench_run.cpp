@@ -22,14 +22,9 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const int waitSeconds = argc > 1 ? QByteArray(argv[1]).toInt() : 60;
 
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("data"));
-    QDir(dir.path()).mkpath(QStringLiteral("logs"));
-    platform::SystemServices system;
-    bench::RecordingMessageBoxes messages;
-    app::MainWindow window(bench::benchServices(system, messages), dir.path());
-    window.Text1->setText(QStringLiteral("127.0.0.1"));
-    window.Check2->setChecked(false);
+    bench::BenchProgram program;
+    app::MainWindow& window = *program.window;
+    bench::RecordingMessageBoxes& messages = program.messages;
     window.Text5->setText(QString::number(waitSeconds));
 
     // CPU used while the run waits between two checks.

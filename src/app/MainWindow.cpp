@@ -5,6 +5,7 @@
 #include "app/StatusFaces.h"
 #include "mail/NotificationDecision.h"
 #include "mail/SendMailWindow.h"
+#include "platform/FormGeometry.h"
 #include "probe/PageCheck.h"
 #include "store/FixedText.h"
 #include "store/HelpCommand.h"
@@ -29,18 +30,8 @@ namespace sondrel::app {
 
 namespace {
 
-// Positions are designed in twips; the screen has 15 twips per pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
+using platform::place;
+using platform::twips;
 
 QLineEdit* field(QWidget* parent, const char* name, QRect geometry, bool readOnly = false)
 {

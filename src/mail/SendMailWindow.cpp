@@ -2,6 +2,7 @@
 
 #include "mail/EmailSettings.h"
 #include "mail/NotificationMessage.h"
+#include "platform/FormGeometry.h"
 #include "platform/NumberText.h"
 #include "store/FixedText.h"
 #include "store/LogFiles.h"
@@ -20,18 +21,8 @@ namespace sondrel::mail {
 
 namespace {
 
-// Positions are designed in twips; the screen has 15 twips per pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
+using platform::place;
+using platform::twips;
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold = false)
 {

@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "store/LogFiles.h"
 #include "support/Fakes.h"
+#include "support/ProgramFolder.h"
 
 #include <QApplication>
 #include <QFile>
@@ -54,10 +55,8 @@ private:
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir = newProgramFolder();
         QVERIFY(m_dir->isValid());
-        QDir(m_dir->path()).mkpath(QStringLiteral("data"));
-        QDir(m_dir->path()).mkpath(QStringLiteral("logs"));
         m_fakes = std::make_unique<FakeSystem>();
         m_fakes->resolver.table.insert(QStringLiteral("site.test"), QStringLiteral("127.0.0.1"));
         m_fakes->clock.wallClock = QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5));

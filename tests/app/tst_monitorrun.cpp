@@ -2,6 +2,7 @@
 #include "app/MonitorRun.h"
 #include "store/LogFiles.h"
 #include "support/Fakes.h"
+#include "support/ProgramFolder.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -43,10 +44,8 @@ private:
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir = newProgramFolder();
         QVERIFY(m_dir->isValid());
-        QDir(m_dir->path()).mkpath(QStringLiteral("data"));
-        QDir(m_dir->path()).mkpath(QStringLiteral("logs"));
         m_fakes = std::make_unique<FakeSystem>();
     }
     void cleanup() { m_window.reset(); }

@@ -6,6 +6,7 @@
 #include "store/RecordFile.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
+#include "support/ProgramFolder.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -90,10 +91,8 @@ private:
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_dir = newProgramFolder();
         QVERIFY(m_dir->isValid());
-        QDir(m_dir->path()).mkpath(QStringLiteral("data"));
-        QDir(m_dir->path()).mkpath(QStringLiteral("logs"));
         m_fakes = std::make_unique<FakeSystem>();
         m_fakes->tcp = &m_sockets;
         m_server = std::make_unique<FakeSmtpServer>(acceptingScript());
