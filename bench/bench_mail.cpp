@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 using namespace sondrel;
 
@@ -50,12 +51,17 @@ bool runUntil(const std::function<void(std::function<void()>)>& begin)
     bound.setSingleShot(true);
     QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
     bound.start(kBoundMs);
-    begin([&] {
+    // Connections made by begin outlive this wait; once it is over, their calls do nothing.
+    auto waiting = std::make_shared<bool>(true);
+    begin([&, waiting] {
+        if (!*waiting)
+            return;
         finished = true;
         loop.quit();
     });
     if (!finished)
         loop.exec();
+    *waiting = false;
     return finished;
 }
 
