@@ -1,8 +1,8 @@
 #include "app/CheckCycle.h"
 #include "app/MainWindow.h"
 #include "store/LogFiles.h"
+#include "support/AppFixture.h"
 #include "support/Fakes.h"
-#include "support/ProgramFolder.h"
 
 #include <QApplication>
 #include <QFile>
@@ -14,16 +14,12 @@
 using namespace sondrel;
 using namespace sondrel::test;
 
-class TestCheckCycle : public QObject {
+class TestCheckCycle : public QObject, private AppFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeSystem> m_fakes;
-    std::unique_ptr<app::MainWindow> m_window;
-
     app::MainWindow& open()
     {
-        m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
+        openWindow();
         m_window->Text1->setText(QStringLiteral("site.test"));
         m_window->Text3->setText(QStringLiteral("Packet"));
         return *m_window;
@@ -55,9 +51,7 @@ private:
 private slots:
     void init()
     {
-        m_dir = newProgramFolder();
-        QVERIFY(m_dir->isValid());
-        m_fakes = std::make_unique<FakeSystem>();
+        QVERIFY(renewFixture());
         m_fakes->resolver.table.insert(QStringLiteral("site.test"), QStringLiteral("127.0.0.1"));
         m_fakes->clock.wallClock = QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5));
     }

@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
+#include "support/AppFixture.h"
 #include "support/Fakes.h"
-#include "support/ProgramFolder.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,32 +19,18 @@
 using namespace sondrel;
 using namespace sondrel::test;
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, private AppFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeSystem> m_fakes;
-    std::unique_ptr<app::MainWindow> m_window;
-
-    app::MainWindow& open()
-    {
-        m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
-        return *m_window;
-    }
     template <typename T> T* child(const char* name) { return m_window->findChild<T*>(QString::fromLatin1(name)); }
 
 private slots:
-    void init()
-    {
-        m_dir = newProgramFolder();
-        QVERIFY(m_dir->isValid());
-        m_fakes = std::make_unique<FakeSystem>();
-    }
+    void init() { QVERIFY(renewFixture()); }
     void cleanup() { m_window.reset(); }
 
     void startUp_showsEveryControlWithItsCaptionAndFreshSlotDefaults()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         QCOMPARE(w.windowTitle(), QStringLiteral("Sondrel 1.2"));
         QCOMPARE(w.centralWidget()->size(), QSize(548, 431));
 
@@ -91,7 +77,7 @@ private slots:
 
     void connectionOptions_lockOrTickAutoDisconnect()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.show();
         QTest::mouseClick(w.Option1, Qt::LeftButton);
         QVERIFY(!w.Check2->isChecked());
@@ -108,7 +94,7 @@ private slots:
 
     void openSiteItems_moveTheCheckMark()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.mnu3->trigger();
         QVERIFY(!w.mnu1->isChecked() && !w.mnu2->isChecked() && w.mnu3->isChecked());
         w.mnu2->trigger();
@@ -119,7 +105,7 @@ private slots:
 
     void siteSlots_saveAndOpenThroughTheMenu()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.mnu2->trigger();
         w.Text1->setText(QStringLiteral("  www.example.test  "));
         w.Text3->setText(QStringLiteral("Hello"));
@@ -138,7 +124,7 @@ private slots:
 
         // Reopened after a restart.
         m_window.reset();
-        app::MainWindow& again = open();
+        app::MainWindow& again = openWindow();
         again.mnu2->trigger();
         QCOMPARE(again.Text1->text(), QStringLiteral("www.example.test"));
         QCOMPARE(again.Text3->text(), QStringLiteral("Hello"));
@@ -154,7 +140,7 @@ private slots:
 
     void siteSlots_unreadableFile_isReportedAndLeavesTheFields()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.Text1->setText(QStringLiteral("kept.example.test"));
         QVERIFY(QDir(m_dir->path() + QStringLiteral("/data")).removeRecursively());
         QFile blocker(m_dir->path() + QStringLiteral("/data"));
@@ -170,7 +156,7 @@ private slots:
 
     void help_opensTheHelpPageEachTimeOrSaysItIsMissing()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.mnuHelp->trigger();
         w.mnuHelp->trigger();
         QCOMPARE(m_fakes->shell.opened.size(), 2);
@@ -184,7 +170,7 @@ private slots:
 
     void clearList_emptiesTheResults()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         w.addResultLine(QStringLiteral("one"));
         w.addResultLine(QStringLiteral("two"));
         QTest::mouseClick(w.Command6, Qt::LeftButton);
@@ -195,7 +181,7 @@ private slots:
 
     void showImage_keepsExactlyOnePictureVisible()
     {
-        app::MainWindow& w = open();
+        app::MainWindow& w = openWindow();
         for (QLabel* image : {w.Image3, w.Image2, w.Image1, w.Image3}) {
             w.showImage(image);
             int visible = 0;

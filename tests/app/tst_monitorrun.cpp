@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 #include "app/MonitorRun.h"
 #include "store/LogFiles.h"
+#include "support/AppFixture.h"
 #include "support/Fakes.h"
-#include "support/ProgramFolder.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -17,16 +17,12 @@
 using namespace sondrel;
 using namespace sondrel::test;
 
-class TestMonitorRun : public QObject {
+class TestMonitorRun : public QObject, private AppFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeSystem> m_fakes;
-    std::unique_ptr<app::MainWindow> m_window;
-
     app::MainWindow& open()
     {
-        m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
+        openWindow();
         app::MainWindow& w = *m_window;
         w.Text1->setText(QStringLiteral("127.0.0.1"));
         w.Check2->setChecked(false);
@@ -42,12 +38,7 @@ private:
     QString file(const QString& relative) const { return m_dir->path() + u'/' + relative; }
 
 private slots:
-    void init()
-    {
-        m_dir = newProgramFolder();
-        QVERIFY(m_dir->isValid());
-        m_fakes = std::make_unique<FakeSystem>();
-    }
+    void init() { QVERIFY(renewFixture()); }
     void cleanup() { m_window.reset(); }
 
     void start_refusedByEachEmptyField_afterRenewingTheLogs_data()

@@ -4,9 +4,9 @@
 #include "mail/SendMailWindow.h"
 #include "platform/QtTcpSocket.h"
 #include "store/RecordFile.h"
+#include "support/AppFixture.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
-#include "support/ProgramFolder.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -29,14 +29,11 @@ QList<FakeSmtpServer::Reply> acceptingScript()
 } // namespace
 
 // The run's notifications, seen from the SMTP server's side.
-class TestNotificationRun : public QObject {
+class TestNotificationRun : public QObject, private AppFixture {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeSystem> m_fakes;
     platform::QtTcpSocketFactory m_sockets;
     std::unique_ptr<FakeSmtpServer> m_server;
-    std::unique_ptr<app::MainWindow> m_window;
     QList<qint32> m_statuses; // echo outcome of each check in turn; the last one repeats
 
     void saveEmailSettings(bool attachLog)
@@ -56,7 +53,7 @@ private:
     }
     app::MainWindow& open()
     {
-        m_window = std::make_unique<app::MainWindow>(m_fakes->services(), m_dir->path());
+        openWindow();
         app::MainWindow& w = *m_window;
         w.Text1->setText(QStringLiteral("127.0.0.1"));
         w.Check2->setChecked(false);
@@ -91,9 +88,7 @@ private:
 private slots:
     void init()
     {
-        m_dir = newProgramFolder();
-        QVERIFY(m_dir->isValid());
-        m_fakes = std::make_unique<FakeSystem>();
+        QVERIFY(renewFixture());
         m_fakes->tcp = &m_sockets;
         m_server = std::make_unique<FakeSmtpServer>(acceptingScript());
         m_statuses.clear();
