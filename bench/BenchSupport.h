@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "platform/Services.h"
 #include "platform/SystemServices.h"
+#include "support/Controls.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -35,11 +36,19 @@ public:
     std::function<void(const QString&)> onShow;
 };
 
-// The real system, but with message boxes that do not wait for a user.
-inline platform::Services benchServices(platform::SystemServices& system, platform::MessageBoxes& messages)
+// No desktop to open documents with.
+class NoShell final : public platform::DesktopShell {
+public:
+    OpenResult openDocument(const QString&) override { return OpenResult::Failed; }
+};
+
+using test::control;
+using test::resultLines;
+
+// The number of lines in the main window's result list.
+inline int resultCount(const QObject& window)
 {
-    const platform::Services s = system.services();
-    return platform::Services{messages, s.clock, s.connection, s.echo, s.resolver, s.http, s.tcp, s.shell};
+    return control<QListView>(window, "List1")->model()->rowCount();
 }
 
 // Runs the event loop until ready() holds or timeoutMs has passed; true when ready() held. The loop sleeps
@@ -70,15 +79,16 @@ struct BenchProgram {
     QTemporaryDir dir;
     platform::SystemServices system;
     RecordingMessageBoxes messages;
+    NoShell shell;
     std::unique_ptr<app::MainWindow> window;
 
     BenchProgram()
     {
         QDir(dir.path()).mkpath(QStringLiteral("data"));
         QDir(dir.path()).mkpath(QStringLiteral("logs"));
-        window = std::make_unique<app::MainWindow>(benchServices(system, messages), dir.path());
-        window->Text1->setText(QStringLiteral("127.0.0.1"));
-        window->Check2->setChecked(false);
+        window = std::make_unique<app::MainWindow>(system.services(messages, shell), dir.path());
+        control<QLineEdit>(*window, "Text1")->setText(QStringLiteral("127.0.0.1"));
+        control<QCheckBox>(*window, "Check2")->setChecked(false);
     }
 };
 

@@ -2,8 +2,8 @@
 // memory, result list included.
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
-#include "app/MonitorRun.h"
 #include "app/ResultListModel.h"
+#include "core/Monitor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,27 +27,27 @@ int main(int argc, char* argv[])
 
     bench::BenchProgram program;
     app::MainWindow& window = *program.window;
-    window.Text5->setText(QStringLiteral("0"));
+    bench::control<QLineEdit>(window, "Text5")->setText(QStringLiteral("0"));
 
     // Warm up, so one-time allocations do not count as growth.
-    window.Command1->click();
-    bench::waitFor([&] { return window.results().rowCount() >= 200; }, 60000);
-    window.Command4->click();
-    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
-    window.Command6->click();
+    bench::control<QPushButton>(window, "Command1")->click();
+    bench::waitFor([&] { return bench::resultCount(window) >= 200; }, 60000);
+    bench::control<QPushButton>(window, "Command4")->click();
+    bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
+    bench::control<QPushButton>(window, "Command6")->click();
 
     const qint64 rssBefore = bench::statusKb("VmRSS");
     QElapsedTimer timer;
     timer.start();
-    window.Command1->click();
-    bench::waitFor([&] { return window.results().rowCount() >= checks; }, 600000);
+    bench::control<QPushButton>(window, "Command1")->click();
+    bench::waitFor([&] { return bench::resultCount(window) >= checks; }, 600000);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const int done = window.results().rowCount();
-    window.Command4->click();
-    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
+    const int done = bench::resultCount(window);
+    bench::control<QPushButton>(window, "Command4")->click();
+    bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
     const qint64 rssAfter = bench::statusKb("VmRSS");
 
-    const QString last = window.results().lines().last();
+    const QString last = bench::resultLines(window).last();
     std::printf("%d checks in %.2f s: %.0f checks per second (goal >= 2000)\n", done, seconds, done / seconds);
     std::printf("resident memory %lld kB -> %lld kB: %.0f bytes per check (goal < 400)\n",
                 static_cast<long long>(rssBefore), static_cast<long long>(rssAfter),
@@ -55,18 +55,18 @@ int main(int argc, char* argv[])
     std::printf("last line: %s\n", qPrintable(last));
 
     // One cycle's trip time next to ping's own.
-    window.Text5->setText(QStringLiteral("300"));
-    window.Command6->click();
-    window.Command1->click();
-    bench::waitFor([&] { return window.run().isWaiting(); }, 5000);
-    window.Command4->click();
-    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
+    bench::control<QLineEdit>(window, "Text5")->setText(QStringLiteral("300"));
+    bench::control<QPushButton>(window, "Command6")->click();
+    bench::control<QPushButton>(window, "Command1")->click();
+    bench::waitFor([&] { return window.monitor().isWaiting(); }, 5000);
+    bench::control<QPushButton>(window, "Command4")->click();
+    bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
     QProcess ping;
     ping.start(QStringLiteral("ping"), {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("127.0.0.1")});
     ping.waitForFinished(5000);
     const QString pingOut = QString::fromLocal8Bit(ping.readAllStandardOutput());
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("time=([0-9.]+) ms")).match(pingOut);
-    std::printf("one check: %s; ping -c 1: %s ms\n", qPrintable(window.results().lines().value(0)),
+    std::printf("one check: %s; ping -c 1: %s ms\n", qPrintable(bench::resultLines(window).value(0)),
                 m.hasMatch() ? qPrintable(m.captured(1)) : "(ping gave no time)");
     return 0;
 }

@@ -96,7 +96,6 @@ double pageCheck(probe::PageCheck& page, const QString& url)
     QString token;
     QElapsedTimer timer;
     timer.start();
-    page.PageText.clear();
     page.gethtml(url, QString::fromLatin1(kText), [&](const QString& t) {
         token = t;
         loop.quit();

@@ -1,7 +1,7 @@
 // The cost of a waiting run, and how quickly Stop ends it.
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
-#include "app/MonitorRun.h"
+#include "core/Monitor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,11 +25,11 @@ int main(int argc, char* argv[])
     bench::BenchProgram program;
     app::MainWindow& window = *program.window;
     bench::RecordingMessageBoxes& messages = program.messages;
-    window.Text5->setText(QString::number(waitSeconds));
+    bench::control<QLineEdit>(window, "Text5")->setText(QString::number(waitSeconds));
 
     // CPU used while the run waits between two checks.
-    window.Command1->click();
-    bench::waitFor([&] { return window.run().isWaiting(); }, 5000);
+    bench::control<QPushButton>(window, "Command1")->click();
+    bench::waitFor([&] { return window.monitor().isWaiting(); }, 5000);
     // Measure inside the wait only, leaving a margin before the next check.
     const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer wall;
@@ -37,14 +37,14 @@ int main(int argc, char* argv[])
     bench::runFor(waitSeconds * 1000 - 500);
     const double cpuMs = (bench::cpuSeconds() - cpuBefore) * 1000.0;
     const double wallS = wall.elapsed() / 1000.0;
-    const bool stillWaiting = window.run().isWaiting();
+    const bool stillWaiting = window.monitor().isWaiting();
     std::printf("%.1f s inside a wait of %d s: %.3f ms CPU, %.3f ms CPU per minute of waiting (goal < 10)%s\n", wallS,
                 waitSeconds, cpuMs, cpuMs * 60.0 / wallS, stillWaiting ? "" : " [the wait ended early!]");
-    window.Command4->click();
-    bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
+    bench::control<QPushButton>(window, "Command4")->click();
+    bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
 
     // From pressing Stop during a wait to "Scan Stopped".
-    window.Text5->setText(QStringLiteral("300"));
+    bench::control<QLineEdit>(window, "Text5")->setText(QStringLiteral("300"));
     QList<double> delays;
     QElapsedTimer stopTimer;
     messages.onShow = [&](const QString& text) {
@@ -52,12 +52,12 @@ int main(int argc, char* argv[])
             delays.append(stopTimer.nsecsElapsed() / 1e6);
     };
     for (int i = 0; i < 20; ++i) {
-        window.Command1->click();
-        bench::waitFor([&] { return window.run().isWaiting(); }, 5000);
+        bench::control<QPushButton>(window, "Command1")->click();
+        bench::waitFor([&] { return window.monitor().isWaiting(); }, 5000);
         bench::runFor(20);
         stopTimer.start();
-        window.Command4->click();
-        bench::waitFor([&] { return !window.run().isRunning(); }, 5000);
+        bench::control<QPushButton>(window, "Command4")->click();
+        bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
     }
     std::sort(delays.begin(), delays.end());
     if (!delays.isEmpty())

@@ -1,21 +1,89 @@
 #include "app/Application.h"
 
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/QtDesktopShell.h"
+#include "app/SystemMessageBoxes.h"
+#include "app/WindowlessRun.h"
 #include "platform/SystemServices.h"
+#include "store/Paths.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 namespace sondrel::app {
+
+namespace {
+
+int commandLineError(const QString& error)
+{
+    std::fprintf(stderr, "sondrel: %s\n", qPrintable(error));
+    return 2;
+}
+
+// The arguments less the window system's own options (such as -platform offscreen), which QApplication
+// takes for itself.
+QStringList withoutWindowSystemOptions(const QStringList& arguments)
+{
+    static const QStringList withValue = {"platform",        "platformpluginpath", "platformtheme", "plugin",
+                                          "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+                                          "display",         "geometry",           "style",         "stylesheet"};
+    static const QStringList flags = {"reverse", "widgetcount", "nograb", "dograb"};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        while (name.startsWith(u'-'))
+            name.remove(0, 1);
+        if (name.isEmpty() || name == arguments[i] || !(withValue.contains(name) || flags.contains(name))) {
+            kept.append(arguments[i]);
+            continue;
+        }
+        if (withValue.contains(name))
+            ++i;
+    }
+    return kept;
+}
+
+void setIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Sondrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+}
+
+} // namespace
 
 int runApplication(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    // Help, errors and the windowless mode must work without a display, so they are settled before any
+    // window system is touched.
+    const CommandLine line = parseCommandLine(withoutWindowSystemOptions(arguments));
+    if (!line.error.isEmpty())
+        return commandLineError(line.error);
+    if (line.help) {
+        std::fputs(qPrintable(commandLineHelp()), stdout);
+        return 0;
+    }
+    if (line.noWindow) {
+        QCoreApplication application(argc, argv);
+        setIdentity();
+        return runWithoutWindow(store::programFolderFor(QCoreApplication::applicationDirPath()), line.site);
+    }
+
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Sondrel"));
-    QApplication::setApplicationVersion(QStringLiteral("1.2"));
+    setIdentity();
     QApplication::setQuitOnLastWindowClosed(false);
 
+    SystemMessageBoxes messages;
+    QtDesktopShell shell;
     platform::SystemServices system;
-    MainWindow window(system.services(), QApplication::applicationDirPath());
+    MainWindow window(system.services(messages, shell), QApplication::applicationDirPath());
+    if (line.site != 1)
+        window.mnu_Click(line.site);
     window.show();
     return QApplication::exec();
 }

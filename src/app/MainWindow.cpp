@@ -1,15 +1,12 @@
 #include "app/MainWindow.h"
 
-#include "app/CheckCycle.h"
-#include "app/MonitorRun.h"
+#include "app/FormGeometry.h"
+#include "app/SendMailWindow.h"
 #include "app/StatusFaces.h"
-#include "mail/NotificationDecision.h"
-#include "mail/SendMailWindow.h"
-#include "platform/FormGeometry.h"
-#include "probe/PageCheck.h"
+#include "core/Monitor.h"
+#include "platform/NumberText.h"
 #include "store/FixedText.h"
 #include "store/HelpCommand.h"
-#include "store/LogFiles.h"
 #include "store/Paths.h"
 #include "store/SiteSettings.h"
 
@@ -29,9 +26,6 @@
 namespace sondrel::app {
 
 namespace {
-
-using platform::place;
-using platform::twips;
 
 QLineEdit* field(QWidget* parent, const char* name, QRect geometry, bool readOnly = false)
 {
@@ -65,24 +59,23 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, QRec
 MainWindow::MainWindow(platform::Services services, const QString& executableDir, QWidget* parent)
     : QMainWindow(parent)
     , m_services(services)
+    , m_programFolder(store::programFolderFor(executableDir))
+    , m_monitor(std::make_unique<core::Monitor>(services, m_programFolder))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sondrel 1.2"));
+    connectMonitor();
     buildControls();
     buildMenus();
-    Form_Load(executableDir);
+    Form_Load();
 }
 
 MainWindow::~MainWindow()
 {
-    // The run and its pending operations go first, so no callback reaches a half-destroyed window.
-    m_run.reset();
-    m_checkCycle.reset();
-    m_pageCheck.reset();
-    delete m_notificationWindow;
     delete m_emailWindow;
-    if (m_logFiles)
-        m_logFiles->closeAll();
+    // The run and its pending operations go before the controls they report to.
+    m_monitor->disconnect(this);
+    m_monitor.reset();
 }
 
 void MainWindow::buildControls()
@@ -171,19 +164,19 @@ void MainWindow::buildControls()
     setTabOrder(Text5, Text7);
     Command1->setFocus();
 
-    m_logFiles = nullptr;
-    m_pageCheck = std::make_unique<probe::PageCheck>(m_services.http);
-    m_checkCycle = std::make_unique<CheckCycle>(*this);
-    m_run = std::make_unique<MonitorRun>(*this);
-
     connect(Option1, &QRadioButton::clicked, this, &MainWindow::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &MainWindow::Option2_Click);
-    connect(Command1, &QPushButton::clicked, m_run.get(), &MonitorRun::Command1_Click);
-    connect(Command4, &QPushButton::clicked, m_run.get(), &MonitorRun::Command4_Click);
+    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
     connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
-    connect(Text5, &QLineEdit::textChanged, m_run.get(), &MonitorRun::intervalChanged);
+    // Edits reach a run under way from its next step on; a wait under way follows a new interval at once.
+    auto settingsEdited = [this] { m_monitor->setSettings(currentSettings()); };
+    for (QLineEdit* edit : {Text1, Text3, Text5, Text7})
+        connect(edit, &QLineEdit::textChanged, this, settingsEdited);
+    for (QAbstractButton* choice : std::initializer_list<QAbstractButton*>{Option1, Check2, Option3, Option5})
+        connect(choice, &QAbstractButton::toggled, this, settingsEdited);
 
     for (QWidget* caption : client->findChildren<QWidget*>()) {
         if (qobject_cast<QLabel*>(caption) && caption->objectName().startsWith(QLatin1String("Label")))
@@ -218,14 +211,52 @@ void MainWindow::buildMenus()
     connect(mnuHelp, &QAction::triggered, this, &MainWindow::mnuHelp_Click);
 }
 
-void MainWindow::Form_Load(const QString& executableDir)
+void MainWindow::connectMonitor()
+{
+    core::Monitor* monitor = m_monitor.get();
+    connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
+    connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
+        Command4->setEnabled(true);
+        Text6->setText(checkNumber);
+    });
+    connect(monitor, &core::Monitor::siteAddressResolved, this,
+            [this](const QString& address) { Text2->setText(address); });
+    connect(monitor, &core::Monitor::echoReported, this, &MainWindow::showEcho);
+    connect(monitor, &core::Monitor::statusChanged, this, &MainWindow::showStatus);
+    connect(monitor, &core::Monitor::statusTextChanged, this, &MainWindow::setStatusTooltip);
+    connect(monitor, &core::Monitor::resultLineAdded, this, &MainWindow::addResultLine);
+    connect(monitor, &core::Monitor::messageRaised, this,
+            [this](const QString& text, const QString& title, platform::MessageIcon icon) {
+                m_services.messages.show(text, title, icon);
+            });
+    connect(monitor, &core::Monitor::runFinished, this, [this] { setRunButtonsEnabled(true); });
+}
+
+void MainWindow::Form_Load()
 {
     Image2->hide();
     Image3->hide();
-    m_state.ReplyCount = 0;
-    m_programFolder = store::programFolderFor(executableDir);
-    m_logFiles = std::make_unique<store::LogFiles>(m_programFolder, m_services.messages);
     getsitesettings(1);
+}
+
+core::MonitorSettings MainWindow::currentSettings() const
+{
+    core::MonitorSettings settings;
+    settings.webAddress = Text1->text();
+    settings.packetString = Text3->text();
+    settings.intervalSeconds = platform::leadingNumber(Text5->text());
+    settings.mainSiteString = Text7->text();
+    settings.alwaysOn = Option1->isChecked();
+    settings.autoDisconnect = Check2->isChecked();
+    settings.checkMainPage = Option5->isChecked();
+    settings.emailNotification = Option3->isChecked();
+    return settings;
+}
+
+void MainWindow::setRunButtonsEnabled(bool enabled)
+{
+    for (QPushButton* b : {Command1, Command6, Command2, Command5, Command4})
+        b->setEnabled(enabled);
 }
 
 void MainWindow::addResultLine(const QString& line)
@@ -235,6 +266,30 @@ void MainWindow::addResultLine(const QString& line)
     m_results.append(line);
     if (atEnd)
         List1->scrollToBottom();
+}
+
+void MainWindow::showStatus(core::SiteStatus status)
+{
+    switch (status) {
+    case core::SiteStatus::Working:
+        showImage(Image1);
+        break;
+    case core::SiteStatus::NoConnection:
+        showImage(Image2);
+        break;
+    case core::SiteStatus::NotAnswering:
+        showImage(Image3);
+        break;
+    }
+}
+
+void MainWindow::showEcho(const core::EchoReport& report)
+{
+    Text4[0]->setText(report.statusText);
+    Text4[2]->setText(report.tripTimeText);
+    Text4[3]->setText(report.bytesUsed);
+    if (report.packetReturned)
+        Text4[4]->setText(*report.packetReturned);
 }
 
 void MainWindow::showImage(QLabel* image)
@@ -264,19 +319,37 @@ void MainWindow::Option2_Click()
     Check2->setChecked(true);
 }
 
+void MainWindow::Command1_Click()
+{
+    if (m_monitor->isRunning())
+        return;
+    m_interactiveEmail = false;
+    m_monitor->start(currentSettings());
+}
+
+void MainWindow::Command4_Click()
+{
+    m_monitor->stop();
+    Command6->setEnabled(true);
+    Command2->setEnabled(true);
+    // Start comes back when the run has really finished, so a new run never starts inside the old one.
+    if (!m_monitor->isRunning())
+        Command1->setEnabled(true);
+    Command5->setEnabled(true);
+}
+
 void MainWindow::Command2_Click()
 {
     if (m_emailWindow)
         return;
     setEnabled(false);
-    m_state.InteractiveEmail = true;
-    auto* window = new mail::SendMailWindow(m_services, m_programFolder, mail::SendMailWindow::Mode::Interactive,
-                                            m_state.RecordNumber);
+    m_interactiveEmail = true;
+    auto* window = new SendMailWindow(m_services, m_programFolder);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_emailWindow = window;
-    connect(window, &mail::SendMailWindow::closedByUser, this, [this] {
+    connect(window, &SendMailWindow::closedByUser, this, [this] {
         setEnabled(true);
-        m_state.InteractiveEmail = false;
+        m_interactiveEmail = false;
     });
     window->Form_Load();
     window->show();
@@ -356,42 +429,13 @@ void MainWindow::getsitesettings(int site)
     (store::isTrue(settings.emailNotification) ? Option3 : Option4)->setChecked(true);
 }
 
-void MainWindow::checkstatuschangeandsendemailifrequired(std::function<void()> done)
-{
-    mail::StatusFlags flags{m_state.PingOk, m_state.PageOk, m_state.LastPingOk, m_state.LastPageOk};
-    const bool send = mail::decideNotification(flags, Option3->isChecked(), Option5->isChecked());
-    m_state.LastPingOk = flags.LastPingOk;
-    m_state.LastPageOk = flags.LastPageOk;
-    if (!send) {
-        done();
-        return;
-    }
-    unloadNotificationWindow();
-    auto* window = new mail::SendMailWindow(m_services, m_programFolder, mail::SendMailWindow::Mode::Automatic,
-                                            m_state.RecordNumber);
-    m_notificationWindow = window;
-    connect(
-        window, &mail::SendMailWindow::attemptEnded, this, [done] { done(); }, Qt::SingleShotConnection);
-    window->Form_Load();
-}
-
-void MainWindow::unloadNotificationWindow()
-{
-    delete m_notificationWindow;
-}
-
-void MainWindow::closeAllFiles()
-{
-    m_logFiles->closeAll();
-}
-
 void MainWindow::endProgram()
 {
     if (m_ending)
         return;
     m_ending = true;
-    m_run->abandon();
-    closeAllFiles();
+    m_monitor->abandon();
+    m_monitor->closeAllFiles();
     delete m_emailWindow;
     QApplication::quit();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/ResultListModel.h"
-#include "app/RunState.h"
+#include "core/MonitorSettings.h"
 #include "platform/Services.h"
 
 #include <QMainWindow>
@@ -19,29 +19,63 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 
-namespace sondrel::store {
-class LogFiles;
-}
-namespace sondrel::probe {
-class PageCheck;
-}
-namespace sondrel::mail {
-class SendMailWindow;
-}
+namespace sondrel::core {
+class Monitor;
+enum class SiteStatus;
+struct EchoReport;
+} // namespace sondrel::core
 
 namespace sondrel::app {
 
-class CheckCycle;
-class MonitorRun;
+class SendMailWindow;
 
 // The main window: the site's settings in its fields, the run's results, and the buttons and menus
-// that operate everything. Controls carry their historical names as member and object names.
+// that operate everything. The monitoring itself is the core's Monitor; the window forwards clicks and
+// edits to it and shows what it reports. Controls carry their historical names as member and object names.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
     // executableDir is the folder that holds the program; every file lives below it.
     MainWindow(platform::Services services, const QString& executableDir, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    const QString& ProgramFolder() const { return m_programFolder; }
+    core::Monitor& monitor() { return *m_monitor; }
+    // The site's settings as the fields hold them now.
+    core::MonitorSettings currentSettings() const;
+
+    void savesettings(int site);
+    void getsitesettings(int site);
+
+    void Option1_Click();
+    void Option2_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void mnu_Click(int site);
+    void mnusave_Click();
+    void mnuHelp_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void connectMonitor();
+    void Form_Load();
+    void endProgram();
+
+    // Appends a line to the result list and keeps the newest line in view when the list was at its end.
+    void addResultLine(const QString& line);
+    void showStatus(core::SiteStatus status);
+    void showEcho(const core::EchoReport& report);
+    // Makes exactly one status picture visible; status is shown as its tooltip.
+    void showImage(QLabel* image);
+    void setStatusTooltip(const QString& status);
+    void setRunButtonsEnabled(bool enabled);
 
     // Site settings and results.
     QLineEdit* Text1 = nullptr; // "Web Address To Check"
@@ -50,7 +84,7 @@ public:
     QLineEdit* Text5 = nullptr; // "Interval Seconds"
     QLineEdit* Text6 = nullptr; // "No of Pings"
     QLineEdit* Text7 = nullptr; // "Main Site String"
-    QLineEdit* Text4[5] = {};   // 0 to 2 hidden working fields, 3 "Bytes Used", 4 "Packet Returned"
+    QLineEdit* Text4[5] = {};   // 0 status text and 2 trip time (hidden), 3 "Bytes Used", 4 "Packet Returned"
     QListView* List1 = nullptr;
     QPushButton* Command1 = nullptr; // Start
     QPushButton* Command2 = nullptr; // Email
@@ -81,58 +115,12 @@ public:
     QAction* mnu3 = nullptr;
     QAction* mnuHelp = nullptr;
 
-    const QString& ProgramFolder() const { return m_programFolder; }
-    RunState& state() { return m_state; }
-    platform::Services& services() { return m_services; }
-    ResultListModel& results() { return m_results; }
-    store::LogFiles& logFiles() { return *m_logFiles; }
-    probe::PageCheck& pageCheck() { return *m_pageCheck; }
-    CheckCycle& checkCycle() { return *m_checkCycle; }
-    MonitorRun& run() { return *m_run; }
-
-    // Appends a line to the result list and keeps the newest line in view when the list was at its end.
-    void addResultLine(const QString& line);
-    // Makes exactly one status picture visible; status is shown as its tooltip.
-    void showImage(QLabel* image);
-    void setStatusTooltip(const QString& status);
-
-    void savesettings(int site);
-    void getsitesettings(int site);
-    // The notification decision at the end of a check cycle; done runs when any e-mail attempt has ended.
-    void checkstatuschangeandsendemailifrequired(std::function<void()> done);
-    // Discards the hidden e-mail window of the previous notification.
-    void unloadNotificationWindow();
-    // Closes every open file of the program.
-    void closeAllFiles();
-
-    void Option1_Click();
-    void Option2_Click();
-    void Command2_Click();
-    void Command5_Click();
-    void Command6_Click();
-    void mnu_Click(int site);
-    void mnusave_Click();
-    void mnuHelp_Click();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    void buildControls();
-    void buildMenus();
-    void Form_Load(const QString& executableDir);
-    void endProgram();
-
     platform::Services m_services;
     QString m_programFolder;
-    RunState m_state;
+    std::unique_ptr<core::Monitor> m_monitor;
     ResultListModel m_results;
-    std::unique_ptr<store::LogFiles> m_logFiles;
-    std::unique_ptr<probe::PageCheck> m_pageCheck;
-    std::unique_ptr<CheckCycle> m_checkCycle;
-    std::unique_ptr<MonitorRun> m_run;
-    QPointer<mail::SendMailWindow> m_emailWindow;        // opened by the user with "Email"
-    QPointer<mail::SendMailWindow> m_notificationWindow; // loaded hidden by a notification
+    QPointer<SendMailWindow> m_emailWindow; // opened by the user with "Email"
+    bool m_interactiveEmail = false;        // the e-mail window is open and the main window waits for it
     bool m_ending = false;
 };
 

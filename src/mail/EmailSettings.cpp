@@ -3,6 +3,7 @@
 #include "platform/NumberText.h"
 #include "store/FixedText.h"
 #include "store/Paths.h"
+#include "store/RecordFile.h"
 
 #include <cmath>
 
@@ -70,6 +71,34 @@ void encodeEmailSettings(QByteArray& record, const EmailSettings& settings)
 QString emailSettingsPath(const QString& programFolder)
 {
     return store::dataFile(programFolder, QStringLiteral("email.dat"));
+}
+
+EmailSettingsFile::EmailSettingsFile(QString programFolder)
+    : m_programFolder(std::move(programFolder))
+{
+}
+
+QString EmailSettingsFile::path() const
+{
+    return emailSettingsPath(m_programFolder);
+}
+
+std::optional<EmailSettings> EmailSettingsFile::load(QString* error) const
+{
+    QByteArray record;
+    if (!store::RecordFile(path(), kEmailRecordLength).read(1, record, error))
+        return std::nullopt;
+    return decodeEmailSettings(record);
+}
+
+bool EmailSettingsFile::save(const EmailSettings& settings, QString* error) const
+{
+    const store::RecordFile file(path(), kEmailRecordLength);
+    QByteArray record;
+    if (!file.read(1, record, error))
+        return false;
+    encodeEmailSettings(record, settings);
+    return file.replace(1, record, error);
 }
 
 QString missingValueMessage(const EmailSettings& settings)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace sondrel::mail {
 
 // data/email.dat holds one record of this length.
@@ -29,6 +31,23 @@ void encodeEmailSettings(QByteArray& record, const EmailSettings& settings);
 
 // programFolder/data/email.dat
 QString emailSettingsPath(const QString& programFolder);
+
+// data/email.dat, its one record read or replaced within one call. Failures give the system's reason.
+class EmailSettingsFile {
+public:
+    explicit EmailSettingsFile(QString programFolder);
+
+    QString path() const;
+
+    // A missing file is created empty and loads as all zero bytes.
+    std::optional<EmailSettings> load(QString* error = nullptr) const;
+    // Writes the settings over the record as it is in the file (see encodeEmailSettings) and replaces the whole
+    // file at once, so a failed save leaves the earlier settings whole.
+    bool save(const EmailSettings& settings, QString* error = nullptr) const;
+
+private:
+    QString m_programFolder;
+};
 
 // The message for the first of the six required values that is empty, in the order they are checked;
 // empty text when all six are given. The values are expected trimmed.

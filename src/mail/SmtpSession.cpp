@@ -47,33 +47,33 @@ void SmtpSession::start()
             QStringLiteral("Invalid port \"%1\": the port must be a number from 1 to 65535.").arg(endpoint.portText));
         return;
     }
-    Winsock1 = m_sockets.create();
-    if (!Winsock1) {
+    m_socket = m_sockets.create();
+    if (!m_socket) {
         failSoon(kNoSocketError, QStringLiteral("No TCP socket is available."));
         return;
     }
-    connect(Winsock1.get(), &platform::TcpSocket::dataArrived, this, &SmtpSession::Winsock1_DataArrival);
-    connect(Winsock1.get(), &platform::TcpSocket::errorOccurred, this, &SmtpSession::Winsock1_Error);
-    SmtpState = 0;
+    connect(m_socket.get(), &platform::TcpSocket::dataArrived, this, &SmtpSession::onDataArrived);
+    connect(m_socket.get(), &platform::TcpSocket::errorOccurred, this, &SmtpSession::onSocketError);
+    m_step = Step::Greeting;
     m_replyTimer.start(m_replyTimeoutMs);
-    Winsock1->connectToHost(endpoint.host, endpoint.port);
+    m_socket->connectToHost(endpoint.host, endpoint.port);
 }
 
 void SmtpSession::abort()
 {
     m_active = false;
     m_replyTimer.stop();
-    if (Winsock1) {
-        Winsock1->disconnect(this);
-        Winsock1->close();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->close();
     }
 }
 
-void SmtpSession::Winsock1_DataArrival()
+void SmtpSession::onDataArrived()
 {
     if (!m_active)
         return;
-    m_reader.append(Winsock1->readAll());
+    m_reader.append(m_socket->readAll());
     const QPointer<SmtpSession> alive(this);
     while (m_active) {
         const std::optional<QByteArray> reply = m_reader.takeReply();
@@ -88,7 +88,7 @@ void SmtpSession::Winsock1_DataArrival()
     }
 }
 
-void SmtpSession::Winsock1_Error(int number, const QString& description)
+void SmtpSession::onSocketError(int number, const QString& description)
 {
     finish({Outcome::SocketError, description, number});
 }
@@ -96,44 +96,50 @@ void SmtpSession::Winsock1_Error(int number, const QString& description)
 void SmtpSession::handleReply(const QByteArray& reply)
 {
     if (!isAcceptedCode(replyCode(reply))) {
-        finish({SmtpState == 6 ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0});
+        finish({m_step == Step::Quit ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0});
         return;
     }
-    if (SmtpState == 6) {
+    if (m_step == Step::Quit) {
         finish({Outcome::ClosedAfterQuit, platform::fromCodePage(reply), 0});
         return;
     }
     const SmtpFields fields = m_fields();
     const SmtpMessage& message = fields.message;
-    switch (SmtpState) {
-    case 0:
+    switch (m_step) {
+    case Step::Greeting:
         send(heloCommand(message.senderAddress));
+        m_step = Step::Helo;
         break;
-    case 1:
+    case Step::Helo:
         send(mailFromCommand(message.senderAddress));
+        m_step = Step::MailFrom;
         break;
-    case 2:
+    case Step::MailFrom:
         send(rcptToCommand(message.recipientAddress));
+        m_step = Step::RcptTo;
         break;
-    case 3:
+    case Step::RcptTo:
         send(dataCommand());
+        m_step = Step::Data;
         break;
-    case 4: {
+    case Step::Data: {
         const QDateTime now = m_clock.now();
         send(messageData(message, dateHeaderValue(now),
                          messageIdValue(message.senderAddress, now, QRandomGenerator::global()->generate64())));
+        m_step = Step::Message;
         break;
     }
-    default:
+    case Step::Message:
+    case Step::Quit:
         send(quitCommand());
+        m_step = Step::Quit;
         break;
     }
-    ++SmtpState;
 }
 
 void SmtpSession::send(const QByteArray& bytes)
 {
-    Winsock1->write(bytes);
+    m_socket->write(bytes);
     m_replyTimer.start(m_replyTimeoutMs);
 }
 

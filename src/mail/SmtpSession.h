@@ -55,9 +55,6 @@ public:
     void abort();
 
     bool isActive() const { return m_active; }
-    // The step of the dialogue: 0 the greeting is awaited, 1 to 5 the answers to HELO, MAIL FROM, RCPT TO, DATA
-    // and the message, 6 the answer to QUIT.
-    int SmtpState = 0;
 
 signals:
     // The exchange is over; emitted once. The socket is already closed.
@@ -66,8 +63,11 @@ signals:
     void replyHandled();
 
 private:
-    void Winsock1_DataArrival();
-    void Winsock1_Error(int number, const QString& description);
+    // The reply the dialogue waits for next.
+    enum class Step { Greeting, Helo, MailFrom, RcptTo, Data, Message, Quit };
+
+    void onDataArrived();
+    void onSocketError(int number, const QString& description);
     void handleReply(const QByteArray& reply);
     void send(const QByteArray& bytes);
     void finish(const Result& result);
@@ -75,7 +75,8 @@ private:
     platform::TcpSocketFactory& m_sockets;
     platform::Clock& m_clock;
     std::function<SmtpFields()> m_fields;
-    std::unique_ptr<platform::TcpSocket> Winsock1;
+    std::unique_ptr<platform::TcpSocket> m_socket;
+    Step m_step = Step::Greeting;
     SmtpReplyReader m_reader;
     QTimer m_replyTimer;
     int m_replyTimeoutMs = kReplyTimeoutMs;

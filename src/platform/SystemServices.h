@@ -2,33 +2,30 @@
 
 #include "platform/LinuxIcmpEcho.h"
 #include "platform/NetworkInformationConnection.h"
-#include "platform/QtDesktopShell.h"
 #include "platform/QtHostResolver.h"
 #include "platform/QtHttpClient.h"
 #include "platform/QtTcpSocket.h"
 #include "platform/Services.h"
 #include "platform/SteadyClock.h"
-#include "platform/SystemMessageBoxes.h"
 
 namespace sondrel::platform {
 
-// The real implementation of every platform interface.
+// The real implementation of every network and clock interface. How messages reach the user and how
+// documents are opened depends on whether the program shows windows, so the caller brings those two.
 class SystemServices {
 public:
-    Services services()
+    Services services(MessageBoxes& messages, DesktopShell& shell)
     {
-        return Services{m_messages, m_clock, m_connection, m_echo, m_resolver, m_http, m_tcp, m_shell};
+        return Services{messages, m_clock, m_connection, m_echo, m_resolver, m_http, m_tcp, shell};
     }
 
 private:
-    SystemMessageBoxes m_messages;
     SteadyClock m_clock;
     NetworkInformationConnection m_connection;
     LinuxIcmpEcho m_echo;
     QtHostResolver m_resolver;
     QtHttpClient m_http;
     QtTcpSocketFactory m_tcp;
-    QtDesktopShell m_shell;
 };
 
 } // namespace sondrel::platform

@@ -29,8 +29,9 @@ PageCheck::~PageCheck()
 void PageCheck::gethtml(const QString& webAddressText, const QString& mainSiteStringText, Done done)
 {
     cancel();
-    PageDone = false;
-    PageFailed = false;
+    m_pageText.clear();
+    m_pageDone = false;
+    m_pageFailed = false;
     m_done = std::move(done);
     m_decoder.reset();
     m_search.emplace(mainSiteStringText);
@@ -38,18 +39,18 @@ void PageCheck::gethtml(const QString& webAddressText, const QString& mainSiteSt
     m_starting = true;
     const QUrl url = pageAddress(webAddressText);
     if (url.isEmpty()) {
-        PageFailed = true;
+        m_pageFailed = true;
         settle();
     } else {
         platform::HttpClient::Handlers handlers;
         handlers.responseStarted = [this](const QByteArray& contentType) { m_decoder.emplace(contentType); };
         handlers.bodyData = [this](const QByteArray& bytes) { bodyData(bytes); };
         handlers.finished = [this] {
-            PageDone = true;
+            m_pageDone = true;
             settle();
         };
         handlers.failed = [this] {
-            PageFailed = true;
+            m_pageFailed = true;
             settle();
         };
         m_transfer = m_http.get(url, std::move(handlers));
@@ -80,16 +81,16 @@ void PageCheck::bodyData(const QByteArray& bytes)
 void PageCheck::settle()
 {
     QString token;
-    if (PageFailed) {
+    if (m_pageFailed) {
         token = kTokenFailed;
-    } else if (!PageDone) {
-        PageFailed = true;
+    } else if (!m_pageDone) {
+        m_pageFailed = true;
         token = kTokenTimedOut;
     } else {
         if (!m_search->found() && m_decoder)
             m_search->feed(m_decoder->finish());
         m_search->finish();
-        PageText = m_search->kept();
+        m_pageText = m_search->kept();
         token = m_search->found() ? kTokenOk : kTokenNotFound;
     }
     if (m_starting) {

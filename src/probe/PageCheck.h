@@ -42,12 +42,12 @@ public:
     void cancel();
 
     // What the search still keeps: the end of the page, at most as long as the main site string,
-    // without the page's surrounding spaces; set when the whole page has arrived.
-    QString PageText;
+    // without the page's surrounding spaces; set when the whole page has arrived, empty until then.
+    const QString& pageText() const { return m_pageText; }
     // The whole response has arrived.
-    bool PageDone = false;
+    bool pageDone() const { return m_pageDone; }
     // The request failed or timed out.
-    bool PageFailed = false;
+    bool pageFailed() const { return m_pageFailed; }
 
 private:
     void bodyData(const QByteArray& bytes);
@@ -63,6 +63,9 @@ private:
     Done m_done;
     bool m_starting = false;
     QString m_settledToken;
+    QString m_pageText;
+    bool m_pageDone = false;
+    bool m_pageFailed = false;
 };
 
 } // namespace sondrel::probe

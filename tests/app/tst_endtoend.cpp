@@ -1,10 +1,11 @@
 #include "app/MainWindow.h"
-#include "app/MonitorRun.h"
+#include "core/Monitor.h"
 #include "mail/EmailSettings.h"
 #include "platform/LinuxIcmpEcho.h"
 #include "platform/QtHostResolver.h"
 #include "platform/QtTcpSocket.h"
 #include "store/RecordFile.h"
+#include "support/Controls.h"
 #include "support/Fakes.h"
 #include "support/PrivateNetwork.h"
 
@@ -96,34 +97,34 @@ private slots:
             store::RecordFile(mail::emailSettingsPath(m_folder.path()), mail::kEmailRecordLength).replace(1, record));
 
         app::MainWindow w(services(), m_folder.path());
-        w.Text1->setText(QStringLiteral("127.0.0.2"));
-        w.Text3->setText(QStringLiteral("Are you there?"));
-        w.Text5->setText(QStringLiteral("0.2"));
-        w.Option1->click(); // always on
-        w.Option3->setChecked(true);
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        control<QLineEdit>(w, "Text1")->setText(QStringLiteral("127.0.0.2"));
+        control<QLineEdit>(w, "Text3")->setText(QStringLiteral("Are you there?"));
+        control<QLineEdit>(w, "Text5")->setText(QStringLiteral("0.2"));
+        control<QRadioButton>(w, "Option1")->click(); // always on
+        control<QRadioButton>(w, "Option3")->setChecked(true);
+        QTest::mouseClick(control<QPushButton>(w, "Command1"), Qt::LeftButton);
 
-        QTRY_COMPARE(w.results().rowCount(), 2);
-        QVERIFY(w.results().lines().at(1).contains(QStringLiteral(" Trip Time=")));
-        QCOMPARE(w.Text2->text(), QStringLiteral("127.0.0.2"));
-        QCOMPARE(w.Text4[4]->text(), QStringLiteral("Are you there?"));
-        QVERIFY(!w.Image1->isHidden());
+        QTRY_COMPARE(resultLines(w).size(), 2);
+        QVERIFY(resultLines(w).at(1).contains(QStringLiteral(" Trip Time=")));
+        QCOMPARE(control<QLineEdit>(w, "Text2")->text(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(control<QLineEdit>(w, "Text4_4")->text(), QStringLiteral("Are you there?"));
+        QVERIFY(!control<QLabel>(w, "Image1")->isHidden());
 
         const QString rules = runCommand(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
                                          "table ip site {\n chain input {\n type filter hook input priority 0;\n"
                                          " ip saddr 127.0.0.2 icmp type echo-reply drop\n }\n}\n");
         QVERIFY2(rules.isEmpty(), qPrintable(rules));
 
-        QTRY_VERIFY_WITH_TIMEOUT(w.results().rowCount() >= 4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(resultLines(w).size() >= 4, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(receivedMessages().size(), 1, 10000);
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
-        QTRY_VERIFY(!w.run().isRunning());
+        QTest::mouseClick(control<QPushButton>(w, "Command4"), Qt::LeftButton);
+        QTRY_VERIFY(!w.monitor().isRunning());
 
-        const QStringList lines = w.results().lines();
+        const QStringList lines = resultLines(w);
         const int failed =
             int(lines.indexOf(QRegularExpression(QStringLiteral(".* Failed to ping! - Site Problem.*"))));
         QVERIFY(failed >= 2);
-        QVERIFY(w.Text4[0]->text().startsWith(QStringLiteral("11010   [ ip req timed out ]")));
+        QVERIFY(control<QLineEdit>(w, "Text4_0")->text().startsWith(QStringLiteral("11010   [ ip req timed out ]")));
 
         const QString message = receivedMessages().first();
         QVERIFY(message.contains(QStringLiteral("Subject: Site down")) ||

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "core/Monitor.h"
 #include "support/AppFixture.h"
 #include "support/Fakes.h"
 
@@ -79,61 +80,64 @@ private slots:
     {
         app::MainWindow& w = openWindow();
         w.show();
-        QTest::mouseClick(w.Option1, Qt::LeftButton);
-        QVERIFY(!w.Check2->isChecked());
-        QVERIFY(!w.Frame2->isEnabled());
-        QTest::mouseClick(w.Option2, Qt::LeftButton);
-        QVERIFY(w.Check2->isChecked());
-        QVERIFY(w.Frame2->isEnabled());
-        QTest::mouseClick(w.Check2, Qt::LeftButton);
-        QVERIFY(!w.Check2->isChecked());
-        QTest::mouseClick(w.Option1, Qt::LeftButton);
-        QTest::mouseClick(w.Option2, Qt::LeftButton);
-        QVERIFY(w.Check2->isChecked());
+        QTest::mouseClick(control<QRadioButton>(w, "Option1"), Qt::LeftButton);
+        QVERIFY(!control<QCheckBox>(w, "Check2")->isChecked());
+        QVERIFY(!control<QGroupBox>(w, "Frame2")->isEnabled());
+        QTest::mouseClick(control<QRadioButton>(w, "Option2"), Qt::LeftButton);
+        QVERIFY(control<QCheckBox>(w, "Check2")->isChecked());
+        QVERIFY(control<QGroupBox>(w, "Frame2")->isEnabled());
+        QTest::mouseClick(control<QCheckBox>(w, "Check2"), Qt::LeftButton);
+        QVERIFY(!control<QCheckBox>(w, "Check2")->isChecked());
+        QTest::mouseClick(control<QRadioButton>(w, "Option1"), Qt::LeftButton);
+        QTest::mouseClick(control<QRadioButton>(w, "Option2"), Qt::LeftButton);
+        QVERIFY(control<QCheckBox>(w, "Check2")->isChecked());
     }
 
     void openSiteItems_moveTheCheckMark()
     {
         app::MainWindow& w = openWindow();
-        w.mnu3->trigger();
-        QVERIFY(!w.mnu1->isChecked() && !w.mnu2->isChecked() && w.mnu3->isChecked());
-        w.mnu2->trigger();
-        QVERIFY(!w.mnu1->isChecked() && w.mnu2->isChecked() && !w.mnu3->isChecked());
-        w.mnu2->trigger();
-        QVERIFY(w.mnu2->isChecked());
+        control<QAction>(w, "mnu3")->trigger();
+        QVERIFY(!control<QAction>(w, "mnu1")->isChecked() && !control<QAction>(w, "mnu2")->isChecked() &&
+                control<QAction>(w, "mnu3")->isChecked());
+        control<QAction>(w, "mnu2")->trigger();
+        QVERIFY(!control<QAction>(w, "mnu1")->isChecked() && control<QAction>(w, "mnu2")->isChecked() &&
+                !control<QAction>(w, "mnu3")->isChecked());
+        control<QAction>(w, "mnu2")->trigger();
+        QVERIFY(control<QAction>(w, "mnu2")->isChecked());
     }
 
     void siteSlots_saveAndOpenThroughTheMenu()
     {
         app::MainWindow& w = openWindow();
-        w.mnu2->trigger();
-        w.Text1->setText(QStringLiteral("  www.example.test  "));
-        w.Text3->setText(QStringLiteral("Hello"));
-        w.Text5->setText(QStringLiteral("60"));
-        w.Text7->setText(QStringLiteral("Welcome"));
-        w.Option1->click();
-        w.Check2->setChecked(true); // only a stored slot can combine this with "Always On"
-        w.Option5->setChecked(true);
-        w.Option3->setChecked(true);
-        w.mnusave->trigger();
+        control<QAction>(w, "mnu2")->trigger();
+        control<QLineEdit>(w, "Text1")->setText(QStringLiteral("  www.example.test  "));
+        control<QLineEdit>(w, "Text3")->setText(QStringLiteral("Hello"));
+        control<QLineEdit>(w, "Text5")->setText(QStringLiteral("60"));
+        control<QLineEdit>(w, "Text7")->setText(QStringLiteral("Welcome"));
+        control<QRadioButton>(w, "Option1")->click();
+        control<QCheckBox>(w, "Check2")->setChecked(true); // only a stored slot can combine this with "Always On"
+        control<QRadioButton>(w, "Option5")->setChecked(true);
+        control<QRadioButton>(w, "Option3")->setChecked(true);
+        control<QAction>(w, "mnusave")->trigger();
 
-        w.mnu1->trigger();
-        QCOMPARE(w.Text1->text(), QString());
-        QCOMPARE(w.Text5->text(), QStringLiteral("300"));
-        QVERIFY(w.Option2->isChecked() && !w.Check2->isChecked());
+        control<QAction>(w, "mnu1")->trigger();
+        QCOMPARE(control<QLineEdit>(w, "Text1")->text(), QString());
+        QCOMPARE(control<QLineEdit>(w, "Text5")->text(), QStringLiteral("300"));
+        QVERIFY(control<QRadioButton>(w, "Option2")->isChecked() && !control<QCheckBox>(w, "Check2")->isChecked());
 
         // Reopened after a restart.
         m_window.reset();
         app::MainWindow& again = openWindow();
-        again.mnu2->trigger();
-        QCOMPARE(again.Text1->text(), QStringLiteral("www.example.test"));
-        QCOMPARE(again.Text3->text(), QStringLiteral("Hello"));
-        QCOMPARE(again.Text5->text(), QStringLiteral("60"));
-        QCOMPARE(again.Text7->text(), QStringLiteral("Welcome"));
-        QVERIFY(again.Option1->isChecked());
-        QVERIFY(again.Check2->isChecked());
-        QVERIFY(!again.Frame2->isEnabled());
-        QVERIFY(again.Option5->isChecked() && again.Option3->isChecked());
+        control<QAction>(again, "mnu2")->trigger();
+        QCOMPARE(control<QLineEdit>(again, "Text1")->text(), QStringLiteral("www.example.test"));
+        QCOMPARE(control<QLineEdit>(again, "Text3")->text(), QStringLiteral("Hello"));
+        QCOMPARE(control<QLineEdit>(again, "Text5")->text(), QStringLiteral("60"));
+        QCOMPARE(control<QLineEdit>(again, "Text7")->text(), QStringLiteral("Welcome"));
+        QVERIFY(control<QRadioButton>(again, "Option1")->isChecked());
+        QVERIFY(control<QCheckBox>(again, "Check2")->isChecked());
+        QVERIFY(!control<QGroupBox>(again, "Frame2")->isEnabled());
+        QVERIFY(control<QRadioButton>(again, "Option5")->isChecked() &&
+                control<QRadioButton>(again, "Option3")->isChecked());
         QCOMPARE(QFileInfo(m_dir->path() + QStringLiteral("/data/init.dat")).size(), 2 * 775);
         QVERIFY(m_fakes->messages.shown.isEmpty());
     }
@@ -141,29 +145,29 @@ private slots:
     void siteSlots_unreadableFile_isReportedAndLeavesTheFields()
     {
         app::MainWindow& w = openWindow();
-        w.Text1->setText(QStringLiteral("kept.example.test"));
+        control<QLineEdit>(w, "Text1")->setText(QStringLiteral("kept.example.test"));
         QVERIFY(QDir(m_dir->path() + QStringLiteral("/data")).removeRecursively());
         QFile blocker(m_dir->path() + QStringLiteral("/data"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        w.mnu3->trigger();
-        QCOMPARE(w.Text1->text(), QStringLiteral("kept.example.test"));
+        control<QAction>(w, "mnu3")->trigger();
+        QCOMPARE(control<QLineEdit>(w, "Text1")->text(), QStringLiteral("kept.example.test"));
         QCOMPARE(m_fakes->messages.shown.size(), 1);
         QVERIFY(m_fakes->messages.shown.first().text.contains(QStringLiteral("init.dat")));
-        w.mnusave->trigger();
+        control<QAction>(w, "mnusave")->trigger();
         QCOMPARE(m_fakes->messages.shown.size(), 2);
     }
 
     void help_opensTheHelpPageEachTimeOrSaysItIsMissing()
     {
         app::MainWindow& w = openWindow();
-        w.mnuHelp->trigger();
-        w.mnuHelp->trigger();
+        control<QAction>(w, "mnuHelp")->trigger();
+        control<QAction>(w, "mnuHelp")->trigger();
         QCOMPARE(m_fakes->shell.opened.size(), 2);
         QCOMPARE(m_fakes->shell.opened.first(), m_dir->path() + QStringLiteral("/SDR.html"));
         QVERIFY(m_fakes->messages.shown.isEmpty());
         m_fakes->shell.result = platform::DesktopShell::OpenResult::NotFound;
-        w.mnuHelp->trigger();
+        control<QAction>(w, "mnuHelp")->trigger();
         QCOMPARE(m_fakes->messages.texts(),
                  QStringList{QStringLiteral("Cannot find Help file in the installation directory")});
     }
@@ -171,24 +175,29 @@ private slots:
     void clearList_emptiesTheResults()
     {
         app::MainWindow& w = openWindow();
-        w.addResultLine(QStringLiteral("one"));
-        w.addResultLine(QStringLiteral("two"));
-        QTest::mouseClick(w.Command6, Qt::LeftButton);
-        QCOMPARE(w.results().rowCount(), 0);
-        w.addResultLine(QStringLiteral("three"));
-        QCOMPARE(w.results().lines(), QStringList{QStringLiteral("three")});
+        emit w.monitor().resultLineAdded(QStringLiteral("one"));
+        emit w.monitor().resultLineAdded(QStringLiteral("two"));
+        QTest::mouseClick(control<QPushButton>(w, "Command6"), Qt::LeftButton);
+        QCOMPARE(resultLines(w), QStringList());
+        emit w.monitor().resultLineAdded(QStringLiteral("three"));
+        QCOMPARE(resultLines(w), QStringList{QStringLiteral("three")});
     }
 
-    void showImage_keepsExactlyOnePictureVisible()
+    void eachStatus_showsExactlyOnePicture()
     {
         app::MainWindow& w = openWindow();
-        for (QLabel* image : {w.Image3, w.Image2, w.Image1, w.Image3}) {
-            w.showImage(image);
+        using core::SiteStatus;
+        const std::pair<SiteStatus, const char*> shown[] = {{SiteStatus::NotAnswering, "Image3"},
+                                                            {SiteStatus::NoConnection, "Image2"},
+                                                            {SiteStatus::Working, "Image1"},
+                                                            {SiteStatus::NotAnswering, "Image3"}};
+        for (const auto& [status, name] : shown) {
+            emit w.monitor().statusChanged(status);
             int visible = 0;
-            for (QLabel* each : {w.Image1, w.Image2, w.Image3})
-                visible += each->isHidden() ? 0 : 1;
+            for (const char* each : {"Image1", "Image2", "Image3"})
+                visible += control<QLabel>(w, each)->isHidden() ? 0 : 1;
             QCOMPARE(visible, 1);
-            QVERIFY(!image->isHidden());
+            QVERIFY(!control<QLabel>(w, name)->isHidden());
         }
     }
 };

@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
-#include "app/MonitorRun.h"
+#include "app/SendMailWindow.h"
+#include "core/Monitor.h"
 #include "mail/EmailSettings.h"
-#include "mail/SendMailWindow.h"
 #include "platform/QtTcpSocket.h"
 #include "store/RecordFile.h"
 #include "support/AppFixture.h"
@@ -55,18 +55,18 @@ private:
     {
         openWindow();
         app::MainWindow& w = *m_window;
-        w.Text1->setText(QStringLiteral("127.0.0.1"));
-        w.Check2->setChecked(false);
-        w.Text5->setText(QStringLiteral("0.05"));
-        w.Option3->setChecked(true);
+        control<QLineEdit>(w, "Text1")->setText(QStringLiteral("127.0.0.1"));
+        control<QCheckBox>(w, "Check2")->setChecked(false);
+        control<QLineEdit>(w, "Text5")->setText(QStringLiteral("0.05"));
+        control<QRadioButton>(w, "Option3")->setChecked(true);
         return w;
     }
     void runChecks(int count)
     {
-        QTest::mouseClick(m_window->Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(m_fakes->echo.sendCount >= count, 10000);
-        QTest::mouseClick(m_window->Command4, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->run().isRunning(), 10000);
+        QTest::mouseClick(control<QPushButton>(*m_window, "Command4"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->monitor().isRunning(), 10000);
     }
     QByteArray data(int message) const
     {
@@ -116,29 +116,29 @@ private slots:
         const QByteArray body = data(0);
         QVERIFY(body.contains("Subject:Site status\r\n"));
         QVERIFY(body.contains("The site changed.\r\n*************************\r\n\r\n*************************\r\n"));
-        const QStringList lines = w.results().lines();
+        const QStringList lines = resultLines(w);
         // The lines of checks 1 and 2, each framed by empty lines, in order.
         const QByteArray attached =
             "\r\n" + lines[0].toLatin1().trimmed() + "\r\n\r\n" + lines[1].toLatin1().trimmed() + "\r\n";
         QVERIFY2(body.contains(attached), body.constData());
+        QVERIFY(!w.monitor().state().LastPingOk);
         QVERIFY(!body.contains(lines[2].toLatin1().trimmed()));
-        QVERIFY(!w.state().LastPingOk);
     }
 
     void notificationOff_remembersTheChangeSilently()
     {
         saveEmailSettings(false);
         app::MainWindow& w = open();
-        w.Option4->setChecked(true);
+        control<QRadioButton>(w, "Option4")->setChecked(true);
         m_statuses = {11010};
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(w, "Command1"), Qt::LeftButton);
         QTRY_VERIFY(m_fakes->echo.sendCount >= 2);
         // Turning notification on later in the run does not report the earlier failure.
-        w.Option3->setChecked(true);
+        control<QRadioButton>(w, "Option3")->setChecked(true);
         const int sent = m_fakes->echo.sendCount;
         QTRY_VERIFY(m_fakes->echo.sendCount >= sent + 2);
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
-        QTRY_VERIFY(!w.run().isRunning());
+        QTest::mouseClick(control<QPushButton>(w, "Command4"), Qt::LeftButton);
+        QTRY_VERIFY(!w.monitor().isRunning());
         QTest::qWait(100);
         QCOMPARE(m_server->connections, 0);
     }
@@ -147,12 +147,12 @@ private slots:
     {
         saveEmailSettings(false);
         app::MainWindow& w = open();
-        w.Option5->setChecked(true);
-        w.Text7->setText(QStringLiteral("welcome"));
+        control<QRadioButton>(w, "Option5")->setChecked(true);
+        control<QLineEdit>(w, "Text7")->setText(QStringLiteral("welcome"));
         int fetches = 0;
         m_fakes->http.body = "<p>Welcome</p>";
         // Found, missing, found.
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(w, "Command1"), Qt::LeftButton);
         QTRY_VERIFY(m_fakes->echo.sendCount >= 1);
         m_fakes->http.body = "<p>Gone</p>";
         fetches = m_fakes->echo.sendCount;
@@ -160,8 +160,8 @@ private slots:
         m_fakes->http.body = "<p>WELCOME back</p>";
         fetches = m_fakes->echo.sendCount;
         QTRY_VERIFY(m_fakes->echo.sendCount >= fetches + 2);
-        QTest::mouseClick(w.Command4, Qt::LeftButton);
-        QTRY_VERIFY(!w.run().isRunning());
+        QTest::mouseClick(control<QPushButton>(w, "Command4"), Qt::LeftButton);
+        QTRY_VERIFY(!w.monitor().isRunning());
         QTRY_COMPARE(messages(), 2);
         QCOMPARE(data(0).contains("*****"), false);
     }
@@ -171,21 +171,19 @@ private slots:
         saveEmailSettings(false);
         app::MainWindow& w = open();
         w.show();
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(w, "Command2"), Qt::LeftButton);
         QVERIFY(!w.isEnabled());
-        QVERIFY(w.state().InteractiveEmail);
-        mail::SendMailWindow* window = nullptr;
+        app::SendMailWindow* window = nullptr;
         for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* found = qobject_cast<mail::SendMailWindow*>(top))
+            if (auto* found = qobject_cast<app::SendMailWindow*>(top))
                 window = found;
         }
         QVERIFY(window);
         QTRY_VERIFY(window->isVisible());
         QCOMPARE(window->windowTitle(), QStringLiteral("Ravelin EMailer"));
-        QCOMPARE(window->txtHost->text(), m_server->address());
+        QCOMPARE(control<QLineEdit>(*window, "txtHost")->text(), m_server->address());
         window->close();
         QTRY_VERIFY(w.isEnabled());
-        QVERIFY(!w.state().InteractiveEmail);
     }
 };
 

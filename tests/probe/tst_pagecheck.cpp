@@ -104,8 +104,8 @@ private slots:
         const Outcome outcome = runCheck(page, address.arg(m_port), text);
         QCOMPARE(outcome.token, token);
         QCOMPARE(outcome.calls, 1);
-        QVERIFY(page.PageDone);
-        QVERIFY(!page.PageFailed);
+        QVERIFY(page.pageDone());
+        QVERIFY(!page.pageFailed());
     }
 
     void pageText_isTheEndOfThePageWithoutItsSurroundingSpaces()
@@ -114,10 +114,9 @@ private slots:
         PageCheck page(http);
         QCOMPARE(runCheck(page, QStringLiteral("127.0.0.1:%1/spaces").arg(m_port), "a text longer than the page").token,
                  kTokenNotFound);
-        QCOMPARE(page.PageText, u"Hello there"_qs);
-        page.PageText.clear();
+        QCOMPARE(page.pageText(), u"Hello there"_qs);
         QCOMPARE(runCheck(page, QStringLiteral("127.0.0.1:%1/empty").arg(m_port), "x").token, kTokenNotFound);
-        QCOMPARE(page.PageText, QString());
+        QCOMPARE(page.pageText(), QString());
     }
 
     void transportErrors_giveFailed_data()
@@ -143,8 +142,8 @@ private slots:
         QtHttpClient http;
         PageCheck page(http);
         QCOMPARE(runCheck(page, address, "wanted").token, kTokenFailed);
-        QVERIFY(page.PageFailed);
-        QVERIFY(!page.PageDone);
+        QVERIFY(page.pageFailed());
+        QVERIFY(!page.pageDone());
     }
 
     void silentServer_timesOut_andTheRequestIsAborted()
@@ -153,8 +152,8 @@ private slots:
         QtHttpClient http;
         PageCheck page(http, 300ms);
         QCOMPARE(runCheck(page, server.url().toString(), "x").token, kTokenTimedOut);
-        QVERIFY(page.PageFailed);
-        QVERIFY(!page.PageDone);
+        QVERIFY(page.pageFailed());
+        QVERIFY(!page.pageDone());
         QTRY_COMPARE_WITH_TIMEOUT(server.disconnects, 1, 5000);
     }
 
@@ -181,7 +180,7 @@ private slots:
         const Outcome next = runCheck(page, server.url("/fresh").toString(), "fresh page");
         QCOMPARE(next.token, kTokenOk);
         QCOMPARE(late->calls, 1);
-        QCOMPARE(page.PageText, u"fresh page"_qs);
+        QCOMPARE(page.pageText(), u"fresh page"_qs);
     }
 
     void addressesThatAreNotHttp_failWithoutARequest_data()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "support/Controls.h"
 #include "support/Fakes.h"
 #include "support/ProgramFolder.h"
 

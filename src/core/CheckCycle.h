@@ -2,7 +2,8 @@
 
 #include "platform/PendingOperation.h"
 
-#include <QObject>
+#include <QString>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
@@ -11,17 +12,17 @@ namespace sondrel::platform {
 struct EchoReply;
 }
 
-namespace sondrel::app {
+namespace sondrel::core {
 
-class MainWindow;
+class Monitor;
 
 // One check of the site: resolve its name, send one echo, write the result line to the list and the
 // logs, and let the notification decision react. Resolution, echo and notification complete later, so
 // the cycle continues from their callbacks and tells the run when it has ended.
-class CheckCycle final : public QObject {
-    Q_OBJECT
+class CheckCycle final {
 public:
-    explicit CheckCycle(MainWindow& window);
+    explicit CheckCycle(Monitor& monitor);
+    ~CheckCycle();
 
     void process(std::function<void()> done);
     // Drops a cycle under way without calling its done.
@@ -33,11 +34,13 @@ public:
 private:
     void resolved(const QString& address);
     void echoed(qint32 status, const platform::EchoReply& reply);
+    void checkstatuschangeandsendemailifrequired();
     void finish();
 
-    MainWindow& m_window;
+    Monitor& m_monitor;
     std::function<void()> m_done;
     std::unique_ptr<platform::PendingOperation> m_pending;
+    quint64 m_cycle = 0;
 };
 
-} // namespace sondrel::app
+} // namespace sondrel::core

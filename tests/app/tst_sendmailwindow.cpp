@@ -1,6 +1,7 @@
+#include "app/SendMailWindow.h"
 #include "mail/EmailSettings.h"
-#include "mail/SendMailWindow.h"
 #include "platform/QtTcpSocket.h"
+#include "support/Controls.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
 
@@ -17,8 +18,9 @@
 
 using namespace sondrel;
 using namespace sondrel::mail;
+using app::SendMailWindow;
+using test::control;
 using test::FakeSmtpServer;
-using Mode = SendMailWindow::Mode;
 
 namespace {
 
@@ -48,9 +50,9 @@ struct Folder {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(record);
     }
-    std::unique_ptr<SendMailWindow> loaded(Mode mode)
+    std::unique_ptr<SendMailWindow> loaded()
     {
-        auto window = std::make_unique<SendMailWindow>(system.services(), dir.path(), mode, "000001");
+        auto window = std::make_unique<SendMailWindow>(system.services(), dir.path());
         window->Form_Load();
         return window;
     }
@@ -75,7 +77,7 @@ private slots:
     {
         Folder folder;
         QVERIFY(folder.dir.isValid());
-        SendMailWindow window(folder.system.services(), folder.dir.path(), Mode::Interactive, "000001");
+        SendMailWindow window(folder.system.services(), folder.dir.path());
         QCOMPARE(window.windowTitle(), QStringLiteral("Ravelin EMailer"));
         QCOMPARE(window.minimumSize(), QSize(442, 327));
         QCOMPARE(window.maximumSize(), QSize(442, 327));
@@ -107,20 +109,20 @@ private slots:
     {
         Folder folder;
         QVERIFY(folder.dir.isValid());
-        auto window = folder.loaded(Mode::Interactive);
+        auto window = folder.loaded();
         QCOMPARE(folder.emailBytes(), QByteArray()); // created empty
-        QCOMPARE(window->txtSenderName->text(), QStringLiteral("Ravelin"));
-        QCOMPARE(window->txtSubject->text(), QStringLiteral("Ravelin Notification"));
-        QVERIFY(window->Option1_1->isChecked());
-        QCOMPARE(window->Text1->text(), QStringLiteral("0"));
+        QCOMPARE(control<QLineEdit>(*window, "txtSenderName")->text(), QStringLiteral("Ravelin"));
+        QCOMPARE(control<QLineEdit>(*window, "txtSubject")->text(), QStringLiteral("Ravelin Notification"));
+        QVERIFY(control<QRadioButton>(*window, "Option1_1")->isChecked());
+        QCOMPARE(control<QLineEdit>(*window, "Text1")->text(), QStringLiteral("0"));
 
         folder.store("smtp.example.org:2525", -3, true);
-        window = folder.loaded(Mode::Interactive);
-        QCOMPARE(window->txtHost->text(), QStringLiteral("smtp.example.org:2525"));
-        QCOMPARE(window->txtSenderName->text(), QStringLiteral("Watcher"));
-        QCOMPARE(window->txtSubject->text(), QStringLiteral("Site status"));
-        QVERIFY(window->Option1_0->isChecked());
-        QCOMPARE(window->Text1->text(), QStringLiteral("-3"));
+        window = folder.loaded();
+        QCOMPARE(control<QLineEdit>(*window, "txtHost")->text(), QStringLiteral("smtp.example.org:2525"));
+        QCOMPARE(control<QLineEdit>(*window, "txtSenderName")->text(), QStringLiteral("Watcher"));
+        QCOMPARE(control<QLineEdit>(*window, "txtSubject")->text(), QStringLiteral("Site status"));
+        QVERIFY(control<QRadioButton>(*window, "Option1_0")->isChecked());
+        QCOMPARE(control<QLineEdit>(*window, "Text1")->text(), QStringLiteral("-3"));
         QVERIFY(folder.shown().isEmpty());
     }
 
@@ -130,21 +132,21 @@ private slots:
         QVERIFY(folder.dir.isValid());
         folder.store("old.example.org", 0, false, '\x12');
         const QByteArray before = folder.emailBytes();
-        auto window = folder.loaded(Mode::Interactive);
+        auto window = folder.loaded();
         for (QLineEdit* edit : window->findChildren<QLineEdit*>())
             edit->clear();
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
-        QTest::keyClicks(window->txtHost, " new.example.org ");
-        QTest::keyClicks(window->txtSenderName, "   ");
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
+        QTest::keyClicks(control<QLineEdit>(*window, "txtHost"), " new.example.org ");
+        QTest::keyClicks(control<QLineEdit>(*window, "txtSenderName"), "   ");
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
         QCOMPARE(folder.shown(), (QStringList{"You must specify an SMPT Host", "You must specify a Sender Name"}));
         QCOMPARE(folder.emailBytes(), before);
 
-        window = folder.loaded(Mode::Interactive);
-        window->txtHost->setText(" new.example.org ");
-        window->txtMessage->setPlainText("   "); // blank: the stored message stays
-        window->Text1->setText("7.5");
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        window = folder.loaded();
+        control<QLineEdit>(*window, "txtHost")->setText(" new.example.org ");
+        control<QPlainTextEdit>(*window, "txtMessage")->setPlainText("   "); // blank: the stored message stays
+        control<QLineEdit>(*window, "Text1")->setText("7.5");
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
         QCOMPARE(folder.shown().last(), QStringLiteral("Saved"));
         QByteArray bytes = folder.emailBytes();
         QCOMPARE(bytes.size(), kEmailRecordLength);
@@ -152,8 +154,9 @@ private slots:
         QCOMPARE(bytes.mid(1530, 12), QByteArray("Stored text "));
         QCOMPARE(bytes.mid(3530), QByteArray("\0\0\x12\x12\x08\0", 6));
 
-        window->txtMessage->setPlainText("first\nsecond"); // line breaks are stored as CR LF
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        control<QPlainTextEdit>(*window, "txtMessage")
+            ->setPlainText("first\nsecond"); // line breaks are stored as CR LF
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
         QCOMPARE(folder.emailBytes().mid(1530, 14), QByteArray("first\r\nsecond "));
     }
 
@@ -162,50 +165,41 @@ private slots:
         Folder folder;
         QVERIFY(folder.dir.isValid());
         QVERIFY(QDir(folder.dir.path() + "/data").removeRecursively());
-        auto window = folder.loaded(Mode::Interactive);
-        for (QLineEdit* edit : {window->txtHost, window->txtSender, window->txtRecipientName, window->txtRecipient})
+        auto window = folder.loaded();
+        for (QLineEdit* edit :
+             {control<QLineEdit>(*window, "txtHost"), control<QLineEdit>(*window, "txtSender"),
+              control<QLineEdit>(*window, "txtRecipientName"), control<QLineEdit>(*window, "txtRecipient")})
             edit->setText("x");
-        QTest::mouseClick(window->Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
         QCOMPARE(folder.shown().size(), 2);
         QVERIFY(folder.shown()[0].contains(folder.emailFile()) && folder.shown()[1].contains(folder.emailFile()));
-
-        auto automatic =
-            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "000001");
-        QSignalSpy ended(automatic.get(), &SendMailWindow::attemptEnded);
-        automatic->Form_Load();
-        QVERIFY(ended.wait(5000));
-        QCOMPARE(folder.shown().size(), 2);
     }
 
     void closeButtonAndTitleBar_bothReport()
     {
         Folder folder;
         QVERIFY(folder.dir.isValid());
-        auto window = folder.loaded(Mode::Interactive);
+        auto window = folder.loaded();
         QSignalSpy closed(window.get(), &SendMailWindow::closedByUser);
         window->show();
-        QTest::mouseClick(window->cmdClose, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(*window, "cmdClose"), Qt::LeftButton);
         QVERIFY(!window->isVisible());
         window->show();
         window->close();
         QCOMPARE(closed.size(), 2);
     }
 
-    void noConnection_toldOnlyInInteractiveMode()
+    void noConnection_isTold()
     {
         Folder folder;
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server(kNormal);
         folder.store(server.address());
         folder.system.connection.connectResult = false;
-        for (Mode mode : {Mode::Automatic, Mode::Interactive}) {
-            auto window = std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), mode, "1");
-            QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
-            window->Form_Load();
-            if (mode == Mode::Interactive)
-                QTest::mouseClick(window->cmdSend, Qt::LeftButton);
-            QVERIFY(ended.wait(5000));
-        }
+        auto window = folder.loaded();
+        QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
+        QTest::mouseClick(control<QPushButton>(*window, "cmdSend"), Qt::LeftButton);
+        QVERIFY(ended.wait(5000));
         QCOMPARE(folder.shown(), QStringList{"Please open an internet connection."});
         QCOMPARE(server.connections, 0);
     }
@@ -216,19 +210,21 @@ private slots:
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer server(kNormal);
         folder.store(server.address(), 0, true);
-        auto window = folder.loaded(Mode::Interactive);
+        auto window = folder.loaded();
         for (int send = 1; send <= 2; ++send) {
-            QTest::mouseClick(window->cmdSend, Qt::LeftButton);
-            QVERIFY(!window->cmdSend->isEnabled());
-            QTest::mouseClick(window->cmdSend, Qt::LeftButton); // no second exchange on the way
+            QTest::mouseClick(control<QPushButton>(*window, "cmdSend"), Qt::LeftButton);
+            QVERIFY(!control<QPushButton>(*window, "cmdSend")->isEnabled());
+            QTest::mouseClick(control<QPushButton>(*window, "cmdSend"),
+                              Qt::LeftButton); // no second exchange on the way
             QTRY_COMPARE(folder.shown().size(), send);
             QCOMPARE(folder.shown().last(), QStringLiteral("Message sent successfuly."));
             QCOMPARE(folder.system.messages.shown.last().icon, platform::MessageIcon::Information);
-            QTRY_VERIFY(window->cmdSend->isEnabled());
+            QTRY_VERIFY(control<QPushButton>(*window, "cmdSend")->isEnabled());
         }
         QCOMPARE(server.connections, 2);
         const QString sep(25, u'*');
-        QCOMPARE(window->txtMessage->toPlainText(), QStringLiteral("Stored text\n%1\n\n%1\n").arg(sep));
+        QCOMPARE(control<QPlainTextEdit>(*window, "txtMessage")->toPlainText(),
+                 QStringLiteral("Stored text\n%1\n\n%1\n").arg(sep));
         QCOMPARE(bodyOf(server.commands.value(10)), // six commands per connection
                  QStringLiteral("Stored text\r\n%1\r\n\r\n%1\r\n\r\n\r\n\r\n.\r\n").arg(sep).toLatin1());
     }
@@ -239,7 +235,7 @@ private slots:
         QVERIFY(folder.dir.isValid());
         FakeSmtpServer busy({{"421 busy\r\n"}});
         FakeSmtpServer silent;
-        auto window = folder.loaded(Mode::Interactive);
+        auto window = folder.loaded();
         window->setReplyTimeout(200);
         const QList<std::pair<QString, QString>> cases = {
             {busy.address(), "SMTP Error: 421 busy\r\n"},
@@ -248,69 +244,15 @@ private slots:
             {"127.0.0.1:0", "Winsock Error number 10049\n"},
         };
         for (const auto& [host, text] : cases) {
-            window->txtHost->setText(host);
-            QTest::mouseClick(window->cmdSend, Qt::LeftButton);
-            QTRY_VERIFY(window->cmdSend->isEnabled());
+            control<QLineEdit>(*window, "txtHost")->setText(host);
+            QTest::mouseClick(control<QPushButton>(*window, "cmdSend"), Qt::LeftButton);
+            QTRY_VERIFY(control<QPushButton>(*window, "cmdSend")->isEnabled());
             const auto& shown = folder.system.messages.shown.last();
             QVERIFY2(shown.text.startsWith(text), qPrintable(shown.text));
             QCOMPARE(shown.title,
                      text.startsWith("SMTP") ? QStringLiteral("SMTP Error") : QStringLiteral("Winsock Error"));
         }
         QCOMPARE(folder.shown().size(), cases.size());
-    }
-
-    void notification_delayZeroEndsTheAttemptAfterTheGreeting_silently()
-    {
-        Folder folder;
-        QVERIFY(folder.dir.isValid());
-        QList<FakeSmtpServer::Reply> script = kNormal;
-        script[1] = {"", "", "", "250 slow hello\r\n"};
-        script[2] = {"550 no\r\n"};
-        FakeSmtpServer server(script);
-        folder.store(server.address(), 0);
-        auto window =
-            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
-        qsizetype commandsAtEnd = -1;
-        connect(window.get(), &SendMailWindow::attemptEnded, this, [&] { commandsAtEnd = server.commands.size(); });
-        window->Form_Load();
-        QTRY_VERIFY(commandsAtEnd >= 0);
-        QVERIFY(commandsAtEnd <= 1);    // at most HELO
-        QTRY_VERIFY(server.peerClosed); // the dialogue went on to the error
-        QCOMPARE(server.commands.size(), 2);
-        QVERIFY(folder.shown().isEmpty());
-    }
-
-    void notification_delayEndsTheAttemptAfterTheLastReply()
-    {
-        Folder folder;
-        QVERIFY(folder.dir.isValid());
-        FakeSmtpServer server(kNormal);
-        folder.store(server.address(), 1);
-        auto window =
-            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
-        QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
-        bool closedAtEnd = false;
-        connect(window.get(), &SendMailWindow::attemptEnded, this, [&] { closedAtEnd = server.peerClosed; });
-        window->Form_Load();
-        QVERIFY(ended.wait(10000));
-        QVERIFY(closedAtEnd);
-        QCOMPARE(server.commands.size(), 6);
-    }
-
-    void destroyedMidExchange_closesWithoutCallbacks()
-    {
-        Folder folder;
-        QVERIFY(folder.dir.isValid());
-        FakeSmtpServer server({{"220 ok\r\n"}});
-        folder.store(server.address(), 5);
-        auto window =
-            std::make_unique<SendMailWindow>(folder.system.services(), folder.dir.path(), Mode::Automatic, "1");
-        QSignalSpy ended(window.get(), &SendMailWindow::attemptEnded);
-        window->Form_Load();
-        QTRY_COMPARE(server.commands.size(), 1);
-        window.reset();
-        QTRY_VERIFY(server.peerClosed);
-        QCOMPARE(ended.size(), 0);
     }
 };
 

@@ -1,6 +1,6 @@
-#include "app/ConnectionProcedures.h"
+#include "core/ConnectionProcedures.h"
 
-namespace sondrel::app {
+namespace sondrel::core {
 
 bool openinternetconnection(platform::ConnectionService& service)
 {
@@ -20,4 +20,4 @@ bool hangupinternetconnection(platform::ConnectionService& service)
     }
 }
 
-} // namespace sondrel::app
+} // namespace sondrel::core

@@ -3,12 +3,12 @@
 #include <QString>
 #include <QtGlobal>
 
-namespace sondrel::app {
+namespace sondrel::core {
 
 // Five blanks: the page token while the page check is off.
 inline const QString kBlankToken = QStringLiteral("     ");
 
-// The state a monitoring run shares between the main window, the run, the check cycle and the
+// The counters and status flags of one monitoring run, shared by the run, the check cycle and the
 // notification decision.
 struct RunState {
     bool PingOk = true;     // no check of this run has failed
@@ -16,12 +16,12 @@ struct RunState {
     bool LastPingOk = true; // the values the notification decision last acted on
     bool LastPageOk = true;
     bool StopScan = false;
-    bool InteractiveEmail = false;
     qint16 ReplyCount = 0; // checks of this run that did not fail; stays at 32767
     double TripTimeTotal = 0;
     double CheckCounter = 1;
+    QString CheckNumberText; // the check number as shown, from which RecordNumber is made
     QString PageToken = kBlankToken;
     QString RecordNumber; // the current check's number with leading zeros
 };
 
-} // namespace sondrel::app
+} // namespace sondrel::core

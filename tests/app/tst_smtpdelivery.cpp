@@ -1,7 +1,9 @@
+#include "app/SendMailWindow.h"
+#include "core/NotificationQueue.h"
 #include "mail/EmailSettings.h"
-#include "mail/SendMailWindow.h"
 #include "platform/QtTcpSocket.h"
 #include "store/LogFormat.h"
+#include "support/Controls.h"
 #include "support/Fakes.h"
 
 #include <QDir>
@@ -16,7 +18,8 @@
 
 using namespace sondrel;
 using namespace sondrel::mail;
-using Mode = SendMailWindow::Mode;
+using app::SendMailWindow;
+using test::control;
 
 namespace {
 
@@ -74,9 +77,9 @@ private slots:
     void testEmail_arrivesWithItsHeadersAndBody()
     {
         storeSettings(true);
-        SendMailWindow window(m_system.services(), m_folder.path(), Mode::Interactive, "000001");
+        SendMailWindow window(m_system.services(), m_folder.path());
         window.Form_Load();
-        QTest::mouseClick(window.cmdSend, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(window, "cmdSend"), Qt::LeftButton);
         const QByteArray message = nextMessage();
         QCOMPARE(header(message, "From"), QByteArray("Watcher <me@example.org>"));
         QCOMPARE(header(message, "To"), QByteArray("Ops <ops@example.org>"));
@@ -103,14 +106,14 @@ private slots:
         log.close();
         m_system.messages.shown.clear();
 
-        SendMailWindow window(m_system.services(), m_folder.path(), Mode::Automatic, "000002");
-        QSignalSpy ended(&window, &SendMailWindow::attemptEnded);
-        window.Form_Load();
+        core::NotificationQueue notifications(m_system.services(), m_folder.path());
+        int ended = 0;
+        notifications.notify("000002", [&] { ++ended; });
         const QByteArray sep(25, '*');
         QCOMPARE(bodyOf(nextMessage()), "Stored text\r\n" + sep + "\r\n\r\n" + sep +
                                             "\r\n\r\n000001 07:00:00 Trip Time=12 ms Average=12  WSOK\r\n"
                                             "\r\n000002 07:01:00 line two\r\n\r\n\r\n\r\n");
-        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 15000);
         QVERIFY(m_system.messages.shown.isEmpty());
     }
 

@@ -1,12 +1,10 @@
-#include "mail/SendMailWindow.h"
+#include "app/SendMailWindow.h"
 
+#include "app/FormGeometry.h"
 #include "mail/EmailSettings.h"
 #include "mail/NotificationMessage.h"
-#include "platform/FormGeometry.h"
 #include "platform/NumberText.h"
 #include "store/FixedText.h"
-#include "store/LogFiles.h"
-#include "store/RecordFile.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -17,12 +15,11 @@
 #include <QRadioButton>
 #include <QTextCursor>
 
-namespace sondrel::mail {
+namespace sondrel::app {
 
 namespace {
 
-using platform::place;
-using platform::twips;
+using namespace sondrel::mail;
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect geometry, bool bold = false)
 {
@@ -53,28 +50,20 @@ template <typename Widget> Widget* normal(Widget* widget)
 
 } // namespace
 
-SendMailWindow::SendMailWindow(platform::Services services, QString programFolder, Mode mode, QString RecordNumber,
-                               QWidget* parent)
+SendMailWindow::SendMailWindow(platform::Services services, QString programFolder, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_services(services)
     , m_programFolder(std::move(programFolder))
-    , m_mode(mode)
-    , m_recordNumber(std::move(RecordNumber))
     , m_replyTimeoutMs(SmtpSession::kReplyTimeoutMs)
 {
     setObjectName(QStringLiteral("frmSendMail"));
     setWindowTitle(QStringLiteral("Ravelin EMailer"));
     buildControls();
-    // A hidden notification is never edited; without undo its long attached log costs less to append.
-    txtMessage->setUndoRedoEnabled(m_mode == Mode::Interactive);
-    m_linger.setSingleShot(true);
-    connect(&m_linger, &QTimer::timeout, this, &SendMailWindow::endAttempt);
 }
 
 SendMailWindow::~SendMailWindow()
 {
-    m_linger.stop();
-    m_session.reset();
+    dropDelivery();
 }
 
 void SendMailWindow::buildControls()
@@ -130,16 +119,15 @@ void SendMailWindow::buildControls()
 
 void SendMailWindow::Form_Load()
 {
-    const store::RecordFile file(emailSettingsPath(m_programFolder), kEmailRecordLength);
-    QByteArray record;
+    const EmailSettingsFile file(m_programFolder);
     QString error;
-    const bool read = file.read(1, record, &error);
-    if (!read && m_mode == Mode::Interactive) {
+    std::optional<EmailSettings> loaded = file.load(&error);
+    if (!loaded) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be read from %1: %2").arg(file.path(), error),
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
     }
-    const EmailSettings settings = decodeEmailSettings(record);
+    const EmailSettings settings = loaded ? *loaded : decodeEmailSettings(QByteArray(kEmailRecordLength, '\0'));
     txtHost->setText(settings.SmtpHost);
     txtSenderName->setText(settings.SenderName.isEmpty() ? QStringLiteral("Ravelin") : settings.SenderName);
     txtSender->setText(settings.SenderAddress);
@@ -149,56 +137,36 @@ void SendMailWindow::Form_Load()
     txtMessage->setPlainText(settings.MessageBody);
     (store::isTrue(settings.AttachLog) ? Option1_0 : Option1_1)->setChecked(true);
     Text1->setText(QString::number(settings.DisconnectDelay));
-
-    if (m_mode != Mode::Automatic)
-        return;
-    if (!read) {
-        // Without its settings a notification has nowhere to go.
-        m_emailFinished = false;
-        endAttemptSoon();
-        return;
-    }
-    if (Option1_0->isChecked())
-        appendToMessage(withLoadSeparator(QString()));
-    cmdSend_Click();
 }
 
 void SendMailWindow::cmdSend_Click()
 {
-    if (!m_emailFinished || (m_session && m_session->isActive()))
+    if (!m_emailFinished || (m_delivery && !m_delivery->exchangeOver()))
         return;
     m_emailFinished = false;
-    updateSendButton();
-    if (!m_services.connection.attemptConnect()) {
-        if (m_mode == Mode::Interactive)
-            showMessage(QStringLiteral("Please open an internet connection."));
-        endAttemptSoon();
-        return;
-    }
-    if (Option1_0->isChecked()) {
-        QString extension = withSendSeparator(QString());
-        if (m_mode == Mode::Automatic)
-            extension += attachedLines(store::readRecordLines(m_programFolder, attachedRecordCount(m_recordNumber)));
-        appendToMessage(extension);
-    }
-
-    // The previous exchange is over, but it may still be unwinding from the signal that ended it.
-    if (m_session)
-        m_session.release()->deleteLater();
-    m_session = std::make_unique<SmtpSession>(m_services.tcp, m_services.clock, [this] { return currentFields(); });
-    m_session->setReplyTimeout(m_replyTimeoutMs);
-    connect(m_session.get(), &SmtpSession::finished, this, &SendMailWindow::onSessionFinished);
-    connect(m_session.get(), &SmtpSession::replyHandled, this, &SendMailWindow::restartLinger);
-    m_session->start();
+    // The previous delivery is over, but it may still be unwinding from the signal that ended it.
+    dropDelivery();
+    m_delivery = new core::MailDelivery(
+        m_services, [this] { return currentFields(); }, [this] { return platform::leadingNumber(Text1->text()); },
+        this);
+    m_delivery->setReplyTimeout(m_replyTimeoutMs);
+    connect(m_delivery, &core::MailDelivery::exchangeEnded, this, &SendMailWindow::onExchangeEnded);
+    connect(m_delivery, &core::MailDelivery::attemptEnded, this, [this] {
+        m_emailFinished = true;
+        updateSendButton();
+        emit attemptEnded();
+    });
+    // The message is read when the server asks for it, so the separator still goes with this e-mail.
+    if (m_delivery->start() && Option1_0->isChecked())
+        appendToMessage(withSendSeparator(QString()));
     updateSendButton();
 }
 
 void SendMailWindow::Command1_Click()
 {
-    const store::RecordFile file(emailSettingsPath(m_programFolder), kEmailRecordLength);
-    QByteArray record;
+    const EmailSettingsFile file(m_programFolder);
     QString error;
-    if (!file.read(1, record, &error)) {
+    if (!file.load(&error)) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(file.path(), error),
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
@@ -219,8 +187,7 @@ void SendMailWindow::Command1_Click()
     settings.MessageBody = store::trimSpaces(messageForFile());
     settings.AttachLog = store::storedBool(Option1_0->isChecked());
     settings.DisconnectDelay = disconnectDelayValue(Text1->text());
-    encodeEmailSettings(record, settings);
-    if (!file.replace(1, record, &error)) {
+    if (!file.save(settings, &error)) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(file.path(), error),
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
@@ -237,13 +204,21 @@ void SendMailWindow::cmdClose_Click()
 void SendMailWindow::closeEvent(QCloseEvent* event)
 {
     // Closing ends any exchange under way, silently, as unloading the window does.
-    m_linger.stop();
-    if (m_session)
-        m_session->abort();
+    dropDelivery();
     m_emailFinished = true;
     updateSendButton();
     event->accept();
     emit closedByUser();
+}
+
+// Ends the delivery without a word. It may be emitting right now, so it goes from the event loop.
+void SendMailWindow::dropDelivery()
+{
+    if (!m_delivery)
+        return;
+    m_delivery->disconnect(this);
+    m_delivery->deleteLater();
+    m_delivery = nullptr;
 }
 
 void SendMailWindow::appendToMessage(const QString& text)
@@ -281,58 +256,34 @@ const QString& SendMailWindow::messageText() const
     return *m_messageText;
 }
 
-void SendMailWindow::onSessionFinished(const SmtpSession::Result& result)
+void SendMailWindow::onExchangeEnded(const core::MailDelivery::Result& result)
 {
+    using Outcome = core::MailDelivery::Outcome;
     updateSendButton();
-    if (result.outcome == SmtpSession::Outcome::SocketError)
-        endAttemptSoon();
-    if (m_mode != Mode::Interactive)
-        return;
     switch (result.outcome) {
-    case SmtpSession::Outcome::Sent:
+    case Outcome::Sent:
         m_services.messages.show(QStringLiteral("Message sent successfuly."), platform::applicationTitle(),
                                  platform::MessageIcon::Information);
         break;
-    case SmtpSession::Outcome::ServerError:
+    case Outcome::ServerError:
         m_services.messages.show(QStringLiteral("SMTP Error: ") + result.text, QStringLiteral("SMTP Error"),
                                  platform::MessageIcon::Information);
         break;
-    case SmtpSession::Outcome::SocketError:
+    case Outcome::SocketError:
         m_services.messages.show(QStringLiteral("Winsock Error number %1\n%2").arg(result.errorNumber).arg(result.text),
                                  QStringLiteral("Winsock Error"), platform::MessageIcon::Exclamation);
         break;
-    case SmtpSession::Outcome::ClosedAfterQuit:
+    case Outcome::NoConnection:
+        showMessage(QStringLiteral("Please open an internet connection."));
+        break;
+    case Outcome::ClosedAfterQuit:
         break;
     }
 }
 
-void SendMailWindow::restartLinger()
-{
-    if (m_emailFinished)
-        return;
-    const double seconds = qBound(0.0, platform::leadingNumber(Text1->text()), 32767.0);
-    m_linger.start(qRound(seconds * 1000));
-}
-
-void SendMailWindow::endAttemptSoon()
-{
-    if (!m_emailFinished)
-        m_linger.start(0);
-}
-
-void SendMailWindow::endAttempt()
-{
-    if (m_emailFinished)
-        return;
-    m_emailFinished = true;
-    updateSendButton();
-    // The receiver may destroy this window: nothing may follow.
-    emit attemptEnded();
-}
-
 void SendMailWindow::updateSendButton()
 {
-    cmdSend->setEnabled(m_emailFinished && !(m_session && m_session->isActive()));
+    cmdSend->setEnabled(m_emailFinished && !(m_delivery && !m_delivery->exchangeOver()));
 }
 
 void SendMailWindow::showMessage(const QString& text)
@@ -340,4 +291,4 @@ void SendMailWindow::showMessage(const QString& text)
     m_services.messages.show(text, platform::applicationTitle(), platform::MessageIcon::None);
 }
 
-} // namespace sondrel::mail
+} // namespace sondrel::app

@@ -2,11 +2,11 @@
 
 #include "platform/DesktopShell.h"
 
-namespace sondrel::platform {
+namespace sondrel::app {
 
-class QtDesktopShell final : public DesktopShell {
+class QtDesktopShell final : public platform::DesktopShell {
 public:
     OpenResult openDocument(const QString& path) override;
 };
 
-} // namespace sondrel::platform
+} // namespace sondrel::app

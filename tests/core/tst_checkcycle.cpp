@@ -1,35 +1,36 @@
-#include "app/CheckCycle.h"
-#include "app/MainWindow.h"
+#include "core/Monitor.h"
 #include "store/LogFiles.h"
-#include "support/AppFixture.h"
 #include "support/Fakes.h"
+#include "support/MonitorFixture.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace sondrel;
 using namespace sondrel::test;
 
-class TestCheckCycle : public QObject, private AppFixture {
+using core::MonitorTestAccess;
+using core::SiteStatus;
+
+class TestCheckCycle : public QObject, private MonitorFixture {
     Q_OBJECT
 private:
-    app::MainWindow& open()
+    core::MonitorSettings m_settings;
+
+    core::Monitor& open()
     {
-        openWindow();
-        m_window->Text1->setText(QStringLiteral("site.test"));
-        m_window->Text3->setText(QStringLiteral("Packet"));
-        return *m_window;
+        m_settings = {};
+        m_settings.webAddress = QStringLiteral("site.test");
+        return openMonitor();
     }
+    core::RunState& state() { return MonitorTestAccess::state(*m_monitor); }
     // Runs one cycle for check number n and waits until it has ended.
     void cycle(int n)
     {
         bool ended = false;
-        m_window->Text6->setText(QString::number(n));
-        m_window->checkCycle().process([&] { ended = true; });
+        MonitorTestAccess::cycle(*m_monitor, m_settings, n, [&] { ended = true; });
         QTRY_VERIFY(ended);
     }
     static EchoReply replyWith(qint32 status, qint32 trip, const QByteArray& payload = {})
@@ -55,45 +56,45 @@ private slots:
         m_fakes->resolver.table.insert(QStringLiteral("site.test"), QStringLiteral("127.0.0.1"));
         m_fakes->clock.wallClock = QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5));
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup() { renewFixture(); }
 
     void reply_writesFieldsAndTheComposedLine()
     {
-        app::MainWindow& w = open();
+        core::Monitor& m = open();
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 23, p); };
-        w.state().PageToken = QStringLiteral(" WSOK");
-        w.logFiles().createnewlogfile();
+        state().PageToken = QStringLiteral(" WSOK");
+        MonitorTestAccess::logs(m).createnewlogfile();
         cycle(12);
-        QCOMPARE(w.Text2->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_seen->siteAddress, QStringLiteral("127.0.0.1"));
         QCOMPARE(m_fakes->echo.lastAddress, quint32(0x0100007f));
         QCOMPARE(m_fakes->echo.lastPayload, QByteArray("Packet"));
-        QCOMPARE(w.Text4[0]->text(), QStringLiteral("0   [ ip success ]"));
-        QCOMPARE(w.Text4[2]->text(), QStringLiteral("23 ms"));
-        QCOMPARE(w.Text4[3]->text(), QStringLiteral("6"));
-        QCOMPARE(w.Text4[4]->text(), QStringLiteral("Packet"));
-        QCOMPARE(w.state().RecordNumber, QStringLiteral("000012"));
+        QCOMPARE(m_seen->echo.statusText, QStringLiteral("0   [ ip success ]"));
+        QCOMPARE(m_seen->echo.tripTimeText, QStringLiteral("23 ms"));
+        QCOMPARE(m_seen->echo.bytesUsed, QStringLiteral("6"));
+        QCOMPARE(m_seen->echo.packetReturned.value_or(QString()), QStringLiteral("Packet"));
+        QCOMPARE(state().RecordNumber, QStringLiteral("000012"));
         const QString line = QStringLiteral("000012 12/7/2026 3:04:05 AM Trip Time=23 ms Average=23 WSOK");
-        QCOMPARE(w.results().lines(), QStringList{line});
+        QCOMPARE(m_seen->lines, QStringList{line});
         QCOMPARE(record(12), (line.toLatin1() + QByteArray(200 - line.size(), ' ')));
-        QCOMPARE(w.Image1->toolTip(), QStringLiteral("0   [ ip success ]"));
-        QVERIFY(w.state().PingOk);
+        QCOMPARE(m_seen->statusText, QStringLiteral("0   [ ip success ]"));
+        QVERIFY(state().PingOk);
     }
 
     void unresolvedName_isAFailureLineWithTheSadFace()
     {
-        app::MainWindow& w = open();
-        w.Text1->setText(QStringLiteral("http://site.test"));
+        open();
+        m_settings.webAddress = QStringLiteral("http://site.test");
         cycle(1);
-        QCOMPARE(w.Text2->text(), QString());
+        QCOMPARE(m_seen->siteAddress, QString());
         QCOMPARE(m_fakes->echo.sendCount, 0);
-        QCOMPARE(w.Text4[0]->text(), QStringLiteral("-1   [ inet_addr: bad IP format ]"));
-        QCOMPARE(w.Text4[2]->text(), QStringLiteral("0 ms"));
-        QCOMPARE(w.Text4[3]->text(), QStringLiteral("0"));
-        QCOMPARE(w.results().lines(),
+        QCOMPARE(m_seen->echo.statusText, QStringLiteral("-1   [ inet_addr: bad IP format ]"));
+        QCOMPARE(m_seen->echo.tripTimeText, QStringLiteral("0 ms"));
+        QCOMPARE(m_seen->echo.bytesUsed, QStringLiteral("0"));
+        QCOMPARE(m_seen->lines,
                  QStringList{QStringLiteral("000001 12/7/2026 3:04:05 AM Failed to ping! - Site Problem     ")});
-        QVERIFY(w.Image1->isHidden() && w.Image2->isHidden() && !w.Image3->isHidden());
-        QVERIFY(!w.state().PingOk);
-        QCOMPARE(w.state().ReplyCount, qint16(0));
+        QCOMPARE(m_seen->statuses, QList<SiteStatus>{SiteStatus::NotAnswering});
+        QVERIFY(!state().PingOk);
+        QCOMPARE(state().ReplyCount, qint16(0));
     }
 
     // A site that stops answering is a failure, not a reply with a trip time.
@@ -107,62 +108,62 @@ private slots:
     void timeoutOrIcmpError_failsTheCycleWithoutTouchingTheAverage()
     {
         QFETCH(int, status);
-        app::MainWindow& w = open();
+        open();
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 10, p); };
         cycle(1);
         m_fakes->echo.nextReply = [status](quint32, const QByteArray&) { return replyWith(status, 7); };
         cycle(2);
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 21, p); };
         cycle(3);
-        const QStringList lines = w.results().lines();
+        const QStringList lines = m_seen->lines;
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[1].endsWith(QStringLiteral(" Failed to ping! - Site Problem     ")));
-        QVERIFY(w.Text4[0]->text().startsWith(QStringLiteral("0   ")));
+        QVERIFY(m_seen->echo.statusText.startsWith(QStringLiteral("0   ")));
         // (10 + 21) / 2, the failed cycle counts neither in the sum nor in the divisor.
         QVERIFY2(lines[2].endsWith(QStringLiteral("Trip Time=21 ms Average=15     ")), qPrintable(lines[2]));
-        QCOMPARE(w.state().ReplyCount, qint16(2));
-        QCOMPARE(w.state().TripTimeTotal, 31.0);
-        QVERIFY(!w.state().PingOk);     // a later reply does not clear the failure
-        QVERIFY(!w.Image3->isHidden()); // pictures are reset by the run before a check, not by a reply
+        QCOMPARE(state().ReplyCount, qint16(2));
+        QCOMPARE(state().TripTimeTotal, 31.0);
+        QVERIFY(!state().PingOk);                                    // a later reply does not clear the failure
+        QCOMPARE(m_seen->statuses.last(), SiteStatus::NotAnswering); // a reply does not bring back the happy face
     }
 
     void emptyPayload_keepsTheEarlierPacketReturned()
     {
-        app::MainWindow& w = open();
+        open();
         cycle(1);
-        QCOMPARE(w.Text4[4]->text(), QStringLiteral("Packet"));
-        w.Text3->clear();
+        QCOMPARE(m_seen->echo.packetReturned.value_or(QString()), QStringLiteral("Packet"));
+        m_settings.packetString.clear();
         cycle(2);
-        QCOMPARE(w.Text4[3]->text(), QStringLiteral("0"));
-        QCOMPARE(w.Text4[4]->text(), QStringLiteral("Packet"));
+        QCOMPARE(m_seen->echo.bytesUsed, QStringLiteral("0"));
+        QCOMPARE(m_seen->echo.packetReturned.value_or(QString()), QStringLiteral("Packet"));
     }
 
     void replyCount_staysAtItsMaximum()
     {
-        app::MainWindow& w = open();
-        w.state().ReplyCount = 32767;
-        w.state().TripTimeTotal = 32767.0 * 4;
+        open();
+        state().ReplyCount = 32767;
+        state().TripTimeTotal = 32767.0 * 4;
         m_fakes->echo.nextReply = [](quint32, const QByteArray& p) { return replyWith(0, 32767, p); };
         cycle(40000);
-        QCOMPARE(w.state().ReplyCount, qint16(32767));
-        QVERIFY(w.results().lines().first().startsWith(QStringLiteral("040000 ")));
-        QVERIFY(w.results().lines().first().contains(QStringLiteral(" Average=5     ")));
+        QCOMPARE(state().ReplyCount, qint16(32767));
+        QVERIFY(m_seen->lines.first().startsWith(QStringLiteral("040000 ")));
+        QVERIFY(m_seen->lines.first().contains(QStringLiteral(" Average=5     ")));
     }
 
     void noIcmpSocket_explainsHowToAllowIt_andWritesNoLog()
     {
-        app::MainWindow& w = open();
+        core::Monitor& m = open();
         m_fakes->echo.isAvailable = false;
-        w.logFiles().createnewlogfile();
+        MonitorTestAccess::logs(m).createnewlogfile();
         cycle(1);
-        const QStringList lines = w.results().lines();
+        const QStringList lines = m_seen->lines;
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], QStringLiteral("Windows Sockets for 32 bit Windows is not successfully responding."));
         QVERIFY(lines[1].contains(QStringLiteral("net.ipv4.ping_group_range")));
         QVERIFY(lines[1].contains(QStringLiteral("cap_net_raw")));
-        QVERIFY(w.Image1->isHidden() && !w.Image2->isHidden() && w.Image3->isHidden());
+        QCOMPARE(m_seen->statuses, QList<SiteStatus>{SiteStatus::NoConnection});
         QCOMPARE(m_fakes->resolver.lookupCount, 0);
-        QVERIFY(w.state().PingOk);
+        QVERIFY(state().PingOk);
         QCOMPARE(record(1), QByteArray());
     }
 };
@@ -172,7 +173,7 @@ int main(int argc, char* argv[])
     // Dates and times in the C locale's fixed form.
     qputenv("LC_ALL", "C");
     qputenv("LANG", "C");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     TestCheckCycle test;
     return QTest::qExec(&test, argc, argv);
 }

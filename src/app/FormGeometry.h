@@ -3,7 +3,7 @@
 #include <QRect>
 #include <QString>
 
-namespace sondrel::platform {
+namespace sondrel::app {
 
 // Window layouts are designed in twips; the screen has 15 twips per pixel.
 inline QRect twips(int left, int top, int width, int height)
@@ -19,4 +19,4 @@ template <typename Widget> Widget* place(Widget* widget, const char* name, QRect
     return widget;
 }
 
-} // namespace sondrel::platform
+} // namespace sondrel::app

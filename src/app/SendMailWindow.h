@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/MailDelivery.h"
+#include "platform/Services.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace sondrel::app {
+
+// frmSendMail, "Ravelin EMailer": the e-mail settings with their file data/email.dat, and a test e-mail per
+// "Send Test Email". The window never blocks: the delivery runs on socket signals and timers. Closing or
+// destroying the window ends an exchange under way silently.
+class SendMailWindow : public QWidget {
+    Q_OBJECT
+public:
+    SendMailWindow(platform::Services services, QString programFolder, QWidget* parent = nullptr);
+    ~SendMailWindow() override;
+
+    // Fills the fields from data/email.dat.
+    void Form_Load();
+
+    // How long the exchange waits for each reply before it gives up (60 seconds unless changed).
+    void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+
+    // The current attempt has ended (or none was started).
+    bool EmailFinished() const { return m_emailFinished; }
+
+signals:
+    // The send routine's attempt has ended, whatever its outcome (sent, refused, failed, timed out, no connection).
+    void attemptEnded();
+    // The user closed the window with "&Close" or from its title bar.
+    void closedByUser();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void cmdSend_Click();
+    void Command1_Click();
+    void cmdClose_Click();
+
+    void appendToMessage(const QString& text);
+    QString messageForFile() const;
+    mail::SmtpFields currentFields() const;
+    const QString& messageText() const;
+    void onExchangeEnded(const core::MailDelivery::Result& result);
+    void dropDelivery();
+    void updateSendButton();
+    void showMessage(const QString& text);
+
+    QLineEdit* txtHost = nullptr;
+    QLineEdit* txtSenderName = nullptr;
+    QLineEdit* txtSender = nullptr;
+    QLineEdit* txtRecipientName = nullptr;
+    QLineEdit* txtRecipient = nullptr;
+    QLineEdit* txtSubject = nullptr;
+    QPlainTextEdit* txtMessage = nullptr;
+    QPushButton* cmdSend = nullptr;    // "Send Test Email"
+    QRadioButton* Option1_0 = nullptr; // Attach Log "Yes"
+    QRadioButton* Option1_1 = nullptr; // Attach Log "No"
+    QLineEdit* Text1 = nullptr;        // disconnect delay in seconds
+    QPushButton* Command1 = nullptr;   // "Save"
+    QPushButton* cmdClose = nullptr;   // "&Close"
+
+    platform::Services m_services;
+    QString m_programFolder;
+    core::MailDelivery* m_delivery = nullptr;     // owned as a child; the current or last attempt
+    mutable std::optional<QString> m_messageText; // the message field's text, read once per change
+    int m_replyTimeoutMs;
+    bool m_emailFinished = true;
+};
+
+} // namespace sondrel::app

@@ -1,0 +1,79 @@
+#include "app/WindowlessRun.h"
+
+#include "core/Monitor.h"
+#include "platform/SystemServices.h"
+#include "platform/TerminationSignals.h"
+#include "store/SiteSettings.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace sondrel::app {
+
+namespace {
+
+void writeLine(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// Messages go to standard error and need nobody to close them.
+class TerminalMessages final : public platform::MessageBoxes {
+public:
+    void show(const QString& text, const QString&, platform::MessageIcon) override { writeLine(stderr, text); }
+};
+
+// There is no desktop to open documents with.
+class NoDesktopShell final : public platform::DesktopShell {
+public:
+    OpenResult openDocument(const QString&) override { return OpenResult::Failed; }
+};
+
+} // namespace
+
+int runWithoutWindow(const QString& programFolder, int site)
+{
+    QString error;
+    const std::optional<store::SiteSettings> stored = store::SiteSettingsFile(programFolder).load(site, &error);
+    if (!stored) {
+        writeLine(stderr, error);
+        return 2;
+    }
+
+    TerminalMessages messages;
+    NoDesktopShell shell;
+    platform::SystemServices system;
+    core::Monitor monitor(system.services(messages, shell), programFolder);
+    platform::TerminationSignals termination;
+
+    bool checked = false;
+    int status = -1;
+    QObject::connect(&monitor, &core::Monitor::resultLineAdded, [](const QString& line) { writeLine(stdout, line); });
+    QObject::connect(&monitor, &core::Monitor::messageRaised,
+                     [&messages](const QString& text, const QString& title, platform::MessageIcon icon) {
+                         messages.show(text, title, icon);
+                     });
+    QObject::connect(&monitor, &core::Monitor::checkStarted, [&checked] { checked = true; });
+    QObject::connect(&monitor, &core::Monitor::runFinished, [&](core::RunEnd end) {
+        if (end == core::RunEnd::Stopped) {
+            status = 0;
+        } else {
+            if (!checked)
+                writeLine(stderr, QStringLiteral("Failed to connect to internet!"));
+            status = checked ? 1 : 2;
+        }
+        QCoreApplication::exit(status);
+    });
+    QObject::connect(&termination, &platform::TerminationSignals::received, &monitor, &core::Monitor::stop);
+
+    if (!monitor.start(core::monitorSettingsFrom(*stored)))
+        return 2;
+    if (status >= 0)
+        return status; // the run ended before the event loop began
+    return QCoreApplication::exec();
+}
+
+} // namespace sondrel::app

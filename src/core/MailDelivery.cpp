@@ -1,0 +1,96 @@
+#include "core/MailDelivery.h"
+
+#include "core/ConnectionProcedures.h"
+
+#include <QPointer>
+
+namespace sondrel::core {
+
+MailDelivery::MailDelivery(platform::Services services, std::function<mail::SmtpFields()> fields,
+                           std::function<double()> lingerSeconds, QObject* parent)
+    : QObject(parent)
+    , m_services(services)
+    , m_fields(std::move(fields))
+    , m_lingerSeconds(std::move(lingerSeconds))
+{
+    m_linger.setSingleShot(true);
+    connect(&m_linger, &QTimer::timeout, this, [this] {
+        if (m_attemptOver)
+            return;
+        m_attemptOver = true;
+        emit attemptEnded();
+    });
+}
+
+MailDelivery::~MailDelivery()
+{
+    m_linger.stop();
+    if (m_session) {
+        m_session->disconnect(this);
+        m_session->abort();
+    }
+}
+
+bool MailDelivery::start()
+{
+    if (m_started)
+        return false;
+    m_started = true;
+    if (!openinternetconnection(m_services.connection)) {
+        QTimer::singleShot(0, this, [this] { endExchange({Outcome::NoConnection, {}, 0}); });
+        endAttemptSoon();
+        return false;
+    }
+    m_session = std::make_unique<mail::SmtpSession>(m_services.tcp, m_services.clock, m_fields);
+    m_session->setReplyTimeout(m_replyTimeoutMs);
+    connect(m_session.get(), &mail::SmtpSession::finished, this, &MailDelivery::onSessionFinished);
+    connect(m_session.get(), &mail::SmtpSession::replyHandled, this, &MailDelivery::restartLinger);
+    m_session->start();
+    return true;
+}
+
+void MailDelivery::onSessionFinished(const mail::SmtpSession::Result& result)
+{
+    using From = mail::SmtpSession::Outcome;
+    Outcome outcome = Outcome::SocketError;
+    switch (result.outcome) {
+    case From::Sent:
+        outcome = Outcome::Sent;
+        break;
+    case From::ClosedAfterQuit:
+        outcome = Outcome::ClosedAfterQuit;
+        break;
+    case From::ServerError:
+        outcome = Outcome::ServerError;
+        break;
+    case From::SocketError:
+        // A failed socket gets no further reply: the attempt ends without waiting the delay.
+        endAttemptSoon();
+        break;
+    }
+    endExchange({outcome, result.text, result.errorNumber});
+}
+
+void MailDelivery::endExchange(const Result& result)
+{
+    if (m_exchangeOver)
+        return;
+    m_exchangeOver = true;
+    emit exchangeEnded(result);
+}
+
+void MailDelivery::restartLinger()
+{
+    if (m_attemptOver)
+        return;
+    const double seconds = qBound(0.0, m_lingerSeconds ? m_lingerSeconds() : 0.0, 32767.0);
+    m_linger.start(qRound(seconds * 1000));
+}
+
+void MailDelivery::endAttemptSoon()
+{
+    if (!m_attemptOver)
+        m_linger.start(0);
+}
+
+} // namespace sondrel::core

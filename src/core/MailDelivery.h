@@ -1,0 +1,74 @@
+#pragma once
+
+#include "mail/SmtpSession.h"
+#include "platform/Services.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace sondrel::core {
+
+// One e-mail sent over SMTP: makes sure of the connection, runs one exchange and keeps the attempt open for
+// the disconnect delay after the last reply, so that a dial-up line is not hung up under the server's feet.
+// The test e-mail of the e-mail window and every notification of a run use it. Destroying it closes the
+// socket and emits nothing more.
+class MailDelivery final : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome {
+        Sent,            // QUIT was answered with another code than 220, 250 or 354, normally 221
+        ClosedAfterQuit, // QUIT was answered with an accepted code
+        ServerError,     // a reply before QUIT had another code; text is the whole reply
+        SocketError,     // the socket failed, the port was bad or the server fell silent
+        NoConnection,    // the system has no Internet connection; nothing was sent
+    };
+    Q_ENUM(Outcome)
+    struct Result {
+        Outcome outcome = Outcome::Sent;
+        QString text; // the server's reply or the error's description
+        int errorNumber = 0;
+    };
+
+    // fields is read each time a command is built; lingerSeconds each time a reply restarts the linger.
+    MailDelivery(platform::Services services, std::function<mail::SmtpFields()> fields,
+                 std::function<double()> lingerSeconds, QObject* parent = nullptr);
+    ~MailDelivery() override;
+
+    // How long the exchange waits for each reply (60 seconds unless changed).
+    void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+
+    // Begins the attempt; a delivery runs once. Every outcome is reported from the event loop. False when
+    // there is no connection to send over.
+    bool start();
+
+    bool exchangeOver() const { return m_exchangeOver; }
+    bool attemptOver() const { return m_attemptOver; }
+
+signals:
+    // The exchange is over (or never began for want of a connection); emitted once.
+    void exchangeEnded(const sondrel::core::MailDelivery::Result& result);
+    // The disconnect delay has passed after the last reply, or the exchange failed; emitted once. The receiver
+    // may destroy the delivery.
+    void attemptEnded();
+
+private:
+    void onSessionFinished(const mail::SmtpSession::Result& result);
+    void restartLinger();
+    void endAttemptSoon();
+    void endExchange(const Result& result);
+
+    platform::Services m_services;
+    std::function<mail::SmtpFields()> m_fields;
+    std::function<double()> m_lingerSeconds;
+    std::unique_ptr<mail::SmtpSession> m_session;
+    QTimer m_linger;
+    int m_replyTimeoutMs = mail::SmtpSession::kReplyTimeoutMs;
+    bool m_started = false;
+    bool m_exchangeOver = false;
+    bool m_attemptOver = false;
+};
+
+} // namespace sondrel::core
