@@ -8,6 +8,7 @@
 #include "support/Controls.h"
 #include "support/Fakes.h"
 #include "support/PrivateNetwork.h"
+#include "support/SmtpSink.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -29,9 +30,7 @@ class TestEndToEnd : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_folder;
-    QTemporaryDir m_spool;
-    QProcess m_server;
-    QString m_smtpHost;
+    SmtpSink m_sink;
     FakeSystem m_fakes;
     platform::LinuxIcmpEcho m_echo;
     platform::QtHostResolver m_resolver;
@@ -42,47 +41,26 @@ private:
         platform::Services s = m_fakes.services();
         return platform::Services{s.messages, s.clock, s.connection, m_echo, m_resolver, s.http, m_sockets, s.shell};
     }
-    QStringList receivedMessages() const
-    {
-        QStringList messages;
-        for (const QString& name : QDir(m_spool.path()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
-            QFile file(m_spool.path() + u'/' + name);
-            if (file.open(QIODevice::ReadOnly))
-                messages.append(QString::fromLatin1(file.readAll()));
-        }
-        return messages;
-    }
+    QStringList receivedMessages() const { return m_sink.messages(); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_folder.isValid() && m_spool.isValid());
+        QVERIFY(m_folder.isValid());
         QDir(m_folder.path()).mkpath(QStringLiteral("data"));
         QDir(m_folder.path()).mkpath(QStringLiteral("logs"));
         const QString why = enterPrivateNetwork();
         if (!why.isEmpty())
             QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
-        m_server.start(
-            QStringLiteral("/usr/bin/python3"),
-            {qEnvironmentVariable("SONDREL_SOURCE_DIR") + QStringLiteral("/tests/mail/smtp_sink.py"), m_spool.path()});
-        QSignalSpy output(&m_server, &QProcess::readyReadStandardOutput);
-        for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
-            output.wait(100);
-        if (!m_server.canReadLine())
-            QSKIP("no loopback SMTP server (needs /usr/bin/python3 with aiosmtpd)");
-        m_smtpHost = QStringLiteral("127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
-    }
-    void cleanupTestCase()
-    {
-        m_server.closeWriteChannel();
-        if (m_server.state() != QProcess::NotRunning && !m_server.waitForFinished(5000))
-            m_server.kill();
+        const QString noServer = m_sink.start();
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
     }
 
     void siteThatStopsAnswering_isReportedByOneEmailWithTheRunsLines()
     {
         mail::EmailSettings settings;
-        settings.SmtpHost = m_smtpHost;
+        settings.SmtpHost = m_sink.host();
         settings.SenderName = QStringLiteral("Site Watch");
         settings.SenderAddress = QStringLiteral("watch@example.test");
         settings.RecipientName = QStringLiteral("Owner");

@@ -5,6 +5,7 @@
 #include "store/LogFormat.h"
 #include "support/Controls.h"
 #include "support/Fakes.h"
+#include "support/SmtpSink.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -20,6 +21,7 @@ using namespace sondrel;
 using namespace sondrel::mail;
 using app::SendMailWindow;
 using test::control;
+using test::SmtpSink;
 
 namespace {
 
@@ -51,27 +53,14 @@ class TestSmtpDelivery : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_spool.isValid() && m_folder.isValid());
+        QVERIFY(m_folder.isValid());
         QDir(m_folder.path()).mkpath("data");
         QDir(m_folder.path()).mkpath("logs");
         m_system.tcp = &m_sockets;
-        // The system's interpreter carries the Debian aiosmtpd package; the script prints its port.
-        m_server.start("/usr/bin/python3",
-                       {qEnvironmentVariable("SONDREL_SOURCE_DIR") + "/tests/mail/smtp_sink.py", m_spool.path()});
-        QSignalSpy output(&m_server, &QProcess::readyReadStandardOutput);
-        for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
-            output.wait(100);
-        if (!m_server.canReadLine())
-            QSKIP(qPrintable("no loopback SMTP server (needs /usr/bin/python3 with aiosmtpd): " +
-                             QString::fromLocal8Bit(m_server.readAllStandardError())));
-        m_host = "127.0.0.1:" + QString::fromLatin1(m_server.readLine().trimmed());
-    }
-    void cleanupTestCase()
-    {
-        QSignalSpy ended(&m_server, &QProcess::finished);
-        m_server.closeWriteChannel();
-        if (m_server.state() != QProcess::NotRunning && !ended.wait(5000))
-            m_server.kill();
+        const QString noServer = m_sink.start();
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        m_host = m_sink.host();
     }
 
     void testEmail_arrivesWithItsHeadersAndBody()
@@ -88,7 +77,7 @@ private slots:
         QVERIFY(header(message, "Message-ID").endsWith("@example.org>"));
         QCOMPARE(bodyOf(message), "Stored text\r\n" + QByteArray(25, '*') + "\r\n\r\n\r\n\r\n");
 
-        const QJsonObject envelope = QJsonDocument::fromJson(readFile(m_spool.filePath("0001.json"))).object();
+        const QJsonObject envelope = QJsonDocument::fromJson(readFile(m_sink.file("0001.json"))).object();
         QCOMPARE(envelope.value("helo").toString(), QStringLiteral("me"));
         QCOMPARE(envelope.value("mail_from").toString(), QStringLiteral("me@example.org"));
         QCOMPARE(envelope.value("rcpt_tos").toArray(), QJsonArray{"ops@example.org"});
@@ -131,14 +120,13 @@ private:
     // The next message the server stores (it writes the .eml last, complete), waited for within a bound.
     QByteArray nextMessage()
     {
-        const QString path = m_spool.filePath(QStringLiteral("%1.eml").arg(++m_received, 4, 10, QLatin1Char('0')));
+        const QString path = m_sink.file(QStringLiteral("%1.eml").arg(++m_received, 4, 10, QLatin1Char('0')));
         [&] { QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 15000); }();
         return readFile(path);
     }
 
-    QTemporaryDir m_spool;
+    SmtpSink m_sink;
     QTemporaryDir m_folder;
-    QProcess m_server;
     QString m_host;
     platform::QtTcpSocketFactory m_sockets;
     test::FakeSystem m_system;

@@ -1,0 +1,114 @@
+#include "store/FixedText.h"
+#include "store/SiteSettings.h"
+#include "support/ProgramFolder.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sondrel;
+
+// The program run as a user runs it on a server: `sondrel --no-window`, with no display at all.
+class TestWindowless : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    // A copy of the program in a program folder of its own, so that its files are the test's.
+    QString program() const { return m_dir->filePath(QStringLiteral("sondrel")); }
+    void saveSite(int slot, const QString& address)
+    {
+        store::SiteSettings site;
+        site.webAddress = address;
+        site.packetString = QStringLiteral("Are you there?");
+        site.interval = 1;
+        site.connectionType = store::storedBool(true);
+        QVERIFY(store::SiteSettingsFile(m_dir->path()).save(slot, site));
+    }
+    void start(QProcess& process, const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.start(program(), arguments);
+        QVERIFY(process.waitForStarted(10000));
+    }
+    static bool finish(QProcess& process)
+    {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        QSignalSpy finished(&process, &QProcess::finished);
+        return finished.wait(20000);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = test::newProgramFolder();
+        QVERIFY(m_dir->isValid());
+        QVERIFY(QFile::copy(qEnvironmentVariable("SONDREL_PROGRAM"), program()));
+    }
+
+    void realRun_printsEachLine_andSigtermStopsIt()
+    {
+        saveSite(2, QStringLiteral("127.0.0.1"));
+        QProcess process;
+        start(process, {QStringLiteral("--no-window"), QStringLiteral("--site"), QStringLiteral("2")});
+        QStringList lines;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (lines += QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+             lines.size() >= 2),
+            20000);
+        for (const QString& line : lines)
+            QVERIFY2(line.contains(QStringLiteral(" Trip Time=")), qPrintable(line));
+        QVERIFY(lines[0].startsWith(QStringLiteral("000001 ")) && lines[1].startsWith(QStringLiteral("000002 ")));
+
+        process.terminate();
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardError().trimmed(), QByteArray("Scan Stopped"));
+        lines += QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QFile log(m_dir->filePath(QStringLiteral("logs/000001.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count('\n'), lines.size()); // every printed line was logged
+    }
+
+    void refusedStartOrBadOption_endsWithStatus2AndOneLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no address saved") << QStringList{"--no-window"} << "You have not entered a web url to check!";
+        QTest::newRow("unknown option") << QStringList{"--no-window", "--verbose"} << "unknown option";
+        QTest::newRow("slot out of range") << QStringList{"--no-window", "--site", "4"} << "from 1 to 3";
+        QTest::newRow("slot missing") << QStringList{"--site"} << "--site needs";
+        QTest::newRow("unknown option, window") << QStringList{"--bogus"} << "unknown option";
+    }
+    void refusedStartOrBadOption_endsWithStatus2AndOneLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QProcess process;
+        start(process, arguments);
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitCode(), 2);
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        QVERIFY2(said.contains(error) && !said.contains(u'\n'), qPrintable(said));
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+    }
+
+    void help_listsTheOptions()
+    {
+        QProcess process;
+        start(process, {QStringLiteral("--help")});
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray help = process.readAllStandardOutput();
+        QVERIFY(help.contains("--no-window") && help.contains("--site"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowless)
+#include "tst_windowless.moc"
