@@ -18,16 +18,6 @@
 using namespace sondrel;
 using namespace sondrel::test;
 
-namespace {
-
-QList<FakeSmtpServer::Reply> acceptingScript()
-{
-    return {{"220 fake ready\r\n"}, {"250 hello\r\n"},  {"250 sender ok\r\n"}, {"250 recipient ok\r\n"},
-            {"354 go ahead\r\n"},   {"250 queued\r\n"}, {"221 bye\r\n"}};
-}
-
-} // namespace
-
 // The run's notifications, seen from the SMTP server's side.
 class TestNotificationRun : public QObject, private AppFixture {
     Q_OBJECT
@@ -90,7 +80,7 @@ private slots:
     {
         QVERIFY(renewFixture());
         m_fakes->tcp = &m_sockets;
-        m_server = std::make_unique<FakeSmtpServer>(acceptingScript());
+        m_server = std::make_unique<FakeSmtpServer>(FakeSmtpServer::acceptingScript());
         m_statuses.clear();
         m_fakes->echo.nextReply = [this](quint32 address, const QByteArray& payload) {
             EchoReply reply = FakeIcmpEcho::echoOf(address, payload);

@@ -17,8 +17,7 @@ using test::FakeSmtpServer;
 
 namespace {
 
-const QList<FakeSmtpServer::Reply> kNormal = {{"220 ready\r\n"}, {"250 hello\r\n"},  {"250 ok\r\n"}, {"250 ok\r\n"},
-                                              {"354 go\r\n"},    {"250 queued\r\n"}, {"221 bye\r\n"}};
+const QList<FakeSmtpServer::Reply> kNormal = FakeSmtpServer::acceptingScript();
 
 } // namespace
 

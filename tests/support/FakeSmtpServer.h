@@ -15,6 +15,12 @@ class FakeSmtpServer : public QObject {
 public:
     using Reply = QList<QByteArray>;
     explicit FakeSmtpServer(QList<Reply> script = {});
+    // A server that accepts everything: the greeting, HELO, MAIL FROM, RCPT TO, DATA, the message and QUIT.
+    static QList<Reply> acceptingScript()
+    {
+        return {{"220 ready\r\n"}, {"250 hello\r\n"},  {"250 ok\r\n"}, {"250 ok\r\n"},
+                {"354 go\r\n"},    {"250 queued\r\n"}, {"221 bye\r\n"}};
+    }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
 
     QList<Reply> script;
