@@ -39,6 +39,12 @@ bool quotesOurs(const QuotedEcho& quoted, const EchoIdentity& ours)
            quoted.destination == ours.destination;
 }
 
+// An echo reply (a message at least kHeaderSize long) that carries back exactly the data we sent.
+bool echoesOurData(QByteArrayView reply, const EchoIdentity& ours)
+{
+    return reply.sliced(kHeaderSize) == QByteArrayView(ours.payload);
+}
+
 } // namespace
 
 quint16 checksum(QByteArrayView bytes)
@@ -100,7 +106,7 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
     const quint8 type = byteAt(message, 0);
     if (type == kEchoReply) {
         if (byteAt(message, 1) != 0 || wordAt(message, 4) != ours.id || wordAt(message, 6) != ours.sequence ||
-            ip->source != ours.destination)
+            ip->source != ours.destination || !echoesOurData(message, ours))
             return std::nullopt;
         return Answer{IpStatus::Success, ip->source, message.sliced(kHeaderSize).toByteArray()};
     }
@@ -108,7 +114,7 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
     if (!status)
         return std::nullopt;
     const auto quoted = parseQuotedEcho(message.sliced(kHeaderSize));
-    if (!quoted || !quotesOurs(*quoted, {ours.id, ours.sequence, ours.destination, false}))
+    if (!quoted || !quotesOurs(*quoted, {ours.id, ours.sequence, ours.destination, false, ours.payload}))
         return std::nullopt;
     return Answer{*status, ip->source, {}};
 }
@@ -116,7 +122,7 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
 std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source, const EchoIdentity& ours)
 {
     if (message.size() < kHeaderSize || byteAt(message, 0) != kEchoReply || byteAt(message, 1) != 0 ||
-        wordAt(message, 6) != ours.sequence || source != ours.destination)
+        wordAt(message, 6) != ours.sequence || source != ours.destination || !echoesOurData(message, ours))
         return std::nullopt;
     if (!ours.kernelOwnsId && wordAt(message, 4) != ours.id)
         return std::nullopt;

@@ -27,12 +27,14 @@ quint16 checksum(QByteArrayView bytes);
 QByteArray buildEchoRequest(quint16 id, quint16 sequence, QByteArrayView payload);
 
 // The echo we are waiting for. A ping socket's identifier belongs to the kernel, which delivers only
-// replies carrying it, so then the identifier is not compared.
+// replies carrying it, so then the identifier is not compared. A reply must also carry back exactly
+// the payload sent: one more thing a forged reply has to get right besides identifier and sequence.
 struct EchoIdentity {
     quint16 id = 0;
     quint16 sequence = 0;
     quint32 destination = 0;
     bool kernelOwnsId = false;
+    QByteArray payload;
 };
 
 // What a received message means for our echo: a reply (status 0) with the echoed data, or an ICMP
@@ -62,10 +64,12 @@ struct QuotedEcho {
 std::optional<QuotedEcho> parseQuotedEcho(QByteArrayView errorBody);
 
 // A datagram read from a raw ICMP socket, IP header included, which sees every ICMP message on the
-// host: ours only when the checksum holds and identifier, sequence and address all match.
+// host: ours only when the checksum holds and identifier, sequence and address all match, and for a
+// reply the echoed data too.
 std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoIdentity& ours);
 
-// A message read from a ping socket (ICMP only, the kernel has checked its checksum) and its sender.
+// A message read from a ping socket (ICMP only, the kernel has checked its checksum) and its sender:
+// ours only when sequence, address and echoed data match.
 std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source, const EchoIdentity& ours);
 
 // An ICMP error taken from a ping socket's error queue: its type and code, who sent it, and our

@@ -3,6 +3,7 @@
 #include "platform/IcmpPacket.h"
 
 #include <QObject>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -58,15 +59,18 @@ bool configure(const IcmpSocket& socket)
     return ::setsockopt(socket.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
 }
 
-// Unlikely to collide with the raw-socket identifiers of other processes on the host.
+// Drawn at random once per process, so that a sender who cannot see our requests cannot guess it
+// (a process id is easy to guess), and unlikely to collide with other processes' raw-socket identifiers.
 quint16 rawIdentifier()
 {
-    return static_cast<quint16>(::getpid());
+    static const auto id = static_cast<quint16>(QRandomGenerator::system()->generate());
+    return id;
 }
 
+// Counts up, wrapping in 16 bits, from a start drawn at random once per process for the same reason.
 quint16 nextSequence()
 {
-    static std::atomic<quint16> sequence{0};
+    static std::atomic<quint16> sequence{static_cast<quint16>(QRandomGenerator::system()->generate())};
     return ++sequence;
 }
 
@@ -98,7 +102,7 @@ public:
         if (m_fd < 0 || !configure(socket))
             return endSoon(statusOnly(IpStatus::GeneralFailure));
 
-        m_identity = {m_ping ? quint16(0) : rawIdentifier(), nextSequence(), address, m_ping};
+        m_identity = {m_ping ? quint16(0) : rawIdentifier(), nextSequence(), address, m_ping, payload};
         const QByteArray request = icmp::buildEchoRequest(m_identity.id, m_identity.sequence, payload);
         sockaddr_in to{};
         to.sin_family = AF_INET;

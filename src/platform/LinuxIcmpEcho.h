@@ -6,7 +6,7 @@ namespace sondrel::platform {
 
 // ICMP echo over a Linux ping socket, or a raw socket where ping sockets are not allowed. Every
 // request opens its own socket and closes it when it ends; replies and errors are taken only when
-// they are about that request.
+// they are about that request, and a reply only when it echoes the payload sent.
 class LinuxIcmpEcho final : public IcmpEcho {
 public:
     enum class SocketKind { None, Ping, Raw };

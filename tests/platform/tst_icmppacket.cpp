@@ -49,9 +49,9 @@ QByteArray ipDatagram(quint32 source, quint32 destination, quint8 protocol, cons
 const quint32 kUs = addr("127.0.0.1");
 const quint32 kTarget = addr("10.1.2.3");
 const quint32 kRouter = addr("10.9.9.9");
-const EchoIdentity kOurs{0x1234, 77, kTarget, false};
+const EchoIdentity kOurs{0x1234, 77, kTarget, false, "abc"};
 
-QByteArray ourRequest(const QByteArray& payload = "abc")
+QByteArray ourRequest(const QByteArray& payload = kOurs.payload)
 {
     return buildEchoRequest(kOurs.id, kOurs.sequence, payload);
 }
@@ -112,6 +112,10 @@ private slots:
         QTest::newRow("nonzero code") << ipDatagram(kTarget, kUs, 1,
                                                     icmpMessage(kEchoReply, 1, kOurs.id, kOurs.sequence, "abc"))
                                       << false;
+        // Forged replies that guessed identifier and sequence number, with the checksum made right.
+        for (const char* data : {"abd", "ab", "abcd", ""})
+            QTest::addRow("other data \"%s\"", data)
+                << ipDatagram(kTarget, kUs, 1, icmpMessage(kEchoReply, 0, kOurs.id, kOurs.sequence, data)) << false;
         QTest::newRow("our own request") << ipDatagram(kUs, kTarget, 1, ourRequest()) << false;
         QTest::newRow("not ICMP") << ipDatagram(kTarget, kUs, 17, reply) << false;
         QTest::newRow("cut short") << ipDatagram(kTarget, kUs, 1, reply).chopped(1) << false;
@@ -183,13 +187,16 @@ private slots:
     // The kernel owns a ping socket's identifier and filters replies and errors by it.
     void pingSocketMessages_matchSequenceAndAddressButNotTheKernelsId()
     {
-        const EchoIdentity ping{0, kOurs.sequence, kTarget, true};
+        const EchoIdentity ping{0, kOurs.sequence, kTarget, true, "xyz"};
         const auto reply = interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence, "xyz"), kTarget, ping);
         QVERIFY(reply);
         QCOMPARE(reply->data, QByteArray("xyz"));
         QVERIFY(!interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence + 1, "xyz"), kTarget, ping));
         QVERIFY(!interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence, "xyz"), kRouter, ping));
         QVERIFY(!interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence, {}).left(7), kTarget, ping));
+        for (const char* data : {"xyZ", "xy", "xyzz", ""})
+            QVERIFY2(!interpretPingReply(icmpMessage(kEchoReply, 0, 0x4321, kOurs.sequence, data), kTarget, ping),
+                     data);
 
         const QByteArray sent = buildEchoRequest(0x4321, kOurs.sequence, "abc");
         const auto error = interpretQueuedError(3, 3, kRouter, sent, kTarget, ping);

@@ -2,13 +2,17 @@
 #include "platform/LinuxIcmpEcho.h"
 #include "support/PrivateNetwork.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSet>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <arpa/inet.h>
@@ -168,6 +172,20 @@ bool isAllZero(const EchoReply& reply, qint32 status)
            reply.data == zero.data;
 }
 
+constexpr char kSendOneEcho[] = "--send-one-echo";
+constexpr char kFirstEchoPayload[] = "first echo";
+
+// The whole run of a child process: its first echo request, over a raw socket to the silent
+// 127.0.0.2, then exit. The exit status is 1 when no raw socket would be used.
+int sendFirstEcho()
+{
+    if (LinuxIcmpEcho::socketKind() != LinuxIcmpEcho::SocketKind::Raw)
+        return 1;
+    LinuxIcmpEcho echo;
+    const auto operation = echo.send(addr("127.0.0.2"), kFirstEchoPayload, kTimeoutMs, [](const EchoReply&) {});
+    return 0; // the request left inside send()
+}
+
 int openFileCount()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
@@ -317,8 +335,8 @@ private slots:
     }
 
     // Every message a raw socket sees, and every error the kernel files for a ping socket, is checked:
-    // the test answers our request to the silent 127.0.0.2 with near misses, then with one genuine
-    // reply. Only the genuine one may end the echo.
+    // the test answers our request to the silent 127.0.0.2 with near misses, each wrong in one way only,
+    // then a moment later with one genuine reply. Only the genuine one may end the echo.
     void foreignTraffic_isNeverTakenForOurReply_data() { addPaths(); }
     void foreignTraffic_isNeverTakenForOurReply()
     {
@@ -328,6 +346,7 @@ private slots:
         QVERIFY(sniffer.isValid());
         const quint32 us = addr("127.0.0.1");
         const quint32 target = addr("127.0.0.2");
+        bool genuineReplySent = false;
         sniffer.onRequest = [&](const IcmpSniffer::Request& r) {
             if (r.source != us || r.destination != target)
                 return;
@@ -338,22 +357,64 @@ private slots:
                 const QByteArray quoted = icmpMessage(8, 0, id, sequence, r.payload);
                 return icmpMessage(3, 1, 0, 0, ipHeader(us, quotedDestination, int(quoted.size()), 64) + quoted);
             };
-            sniffer.forge(addr("127.0.0.9"), us, reply(r.id, r.sequence, "wrong source"));
-            sniffer.forge(target, us, reply(r.id, quint16(r.sequence + 1), "wrong sequence"));
-            sniffer.forge(target, us, reply(quint16(r.id + 1), r.sequence, "wrong id"));
-            QByteArray corrupt = reply(r.id, r.sequence, "bad checksum");
-            corrupt[8] = 'B';
+            sniffer.forge(addr("127.0.0.9"), us, reply(r.id, r.sequence, r.payload));
+            sniffer.forge(target, us, reply(r.id, quint16(r.sequence + 1), r.payload));
+            sniffer.forge(target, us, reply(quint16(r.id + 1), r.sequence, r.payload));
+            QByteArray corrupt = reply(r.id, r.sequence, r.payload);
+            corrupt[2] = char(~corrupt[2]);
             sniffer.forge(target, us, corrupt);
+            QByteArray otherData = r.payload;
+            otherData[0] = char(~otherData[0]);
+            sniffer.forge(target, us, reply(r.id, r.sequence, otherData));
+            sniffer.forge(target, us, reply(r.id, r.sequence, r.payload + "!"));
             sniffer.forge(target, us, unreachable(target, r.id, quint16(r.sequence + 1)));
             sniffer.forge(target, us, unreachable(addr("127.0.0.8"), r.id, r.sequence));
             sniffer.forge(target, us, unreachable(target, quint16(r.id + 1), r.sequence));
-            sniffer.forge(target, us, reply(r.id, r.sequence, "genuine"));
+            // The near misses carry our data too: an echo wrongly ended by one has ended before this.
+            QTimer::singleShot(200, &sniffer, [&, r] {
+                sniffer.forge(target, us, reply(r.id, r.sequence, r.payload));
+                genuineReplySent = true;
+            });
         };
         const auto echo = startEcho(m_echo, "127.0.0.2", "question", kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(echo->calls, 1, kWaitMs + 1000);
-        QCOMPARE(QByteArray(echo->reply.data.data(), echo->reply.dataSize), QByteArray("genuine"));
+        QCOMPARE(QByteArray(echo->reply.data.data(), echo->reply.dataSize), QByteArray("question"));
+        QVERIFY(genuineReplySent);
         QCOMPARE(echo->reply.status, IpStatus::Success);
         QCOMPARE(echo->reply.address, target);
+    }
+
+    // A raw socket's identifier and first sequence number are drawn anew by every process, so they
+    // cannot be guessed from its process id or by counting from 1. Each child process started here
+    // sends one echo and exits. Any fixed rule fails the checks; chance fails them once in 2^31 runs.
+    void rawEcho_eachProcessDrawsItsOwnIdAndFirstSequence()
+    {
+        QVERIFY(usePath(QStringLiteral("raw")));
+        IcmpSniffer sniffer;
+        QVERIFY(sniffer.isValid());
+        QSet<quint16> ids, sequences;
+        int idIsProcessId = 0;
+        QByteArray seen;
+        for (int i = 0; i < 3; ++i) {
+            QProcess child;
+            QSignalSpy finished(&child, &QProcess::finished);
+            child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kSendOneEcho)});
+            QVERIFY(child.waitForStarted(kWaitMs));
+            const auto processId = quint16(child.processId());
+            QVERIFY(finished.wait(kWaitMs));
+            QCOMPARE(child.exitCode(), 0); // it used a raw socket
+            QTRY_COMPARE_WITH_TIMEOUT(sniffer.requests.size(), i + 1, kWaitMs);
+            const IcmpSniffer::Request& r = sniffer.requests.last();
+            QCOMPARE(r.payload, QByteArray(kFirstEchoPayload));
+            ids.insert(r.id);
+            sequences.insert(r.sequence);
+            idIsProcessId += r.id == processId;
+            seen += QByteArray::number(processId) + ": id " + QByteArray::number(r.id) + " sequence " +
+                    QByteArray::number(r.sequence) + "; ";
+        }
+        QVERIFY2(idIsProcessId < 3, seen.constData());
+        QVERIFY2(ids.size() > 1, seen.constData());
+        QVERIFY2(sequences.size() > 1, seen.constData());
     }
 
     // Echoes of this process share its identifier; a ping program nearby uses its own.
@@ -463,5 +524,15 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLinuxIcmpEcho)
+// The test program is also the child that rawEcho_eachProcessDrawsItsOwnIdAndFirstSequence starts.
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], kSendOneEcho) == 0)
+        return sendFirstEcho();
+    TestLinuxIcmpEcho test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_linuxicmpecho.moc"
