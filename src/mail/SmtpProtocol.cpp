@@ -31,18 +31,35 @@ QByteArray commandLine(QStringView text)
 
 void SmtpReplyReader::append(QByteArrayView bytes)
 {
-    m_buffer.append(bytes);
+    if (!m_overflowed)
+        m_buffer.append(bytes);
+}
+
+void SmtpReplyReader::overflow()
+{
+    m_overflowed = true;
+    m_buffer.clear();
+    m_buffer.squeeze();
+    m_scanned = 0;
 }
 
 std::optional<QByteArray> SmtpReplyReader::takeReply()
 {
-    while (true) {
+    while (!m_overflowed) {
         const qsizetype end = m_buffer.indexOf('\n', m_scanned);
-        if (end < 0)
+        if (end < 0) {
+            // The line under way, less a line end still to come, is already too long.
+            if (m_buffer.size() - m_scanned > kMaxReplyLine + 1 || m_buffer.size() > kMaxReply)
+                overflow();
             return std::nullopt;
+        }
         QByteArrayView line = QByteArrayView(m_buffer).sliced(m_scanned, end - m_scanned);
         if (line.endsWith('\r'))
             line.chop(1);
+        if (line.size() > kMaxReplyLine || end + 1 > kMaxReply) {
+            overflow();
+            return std::nullopt;
+        }
         if (isContinuationLine(line)) {
             m_scanned = end + 1;
             continue;
@@ -52,6 +69,7 @@ std::optional<QByteArray> SmtpReplyReader::takeReply()
         m_scanned = 0;
         return reply;
     }
+    return std::nullopt;
 }
 
 QByteArray replyCode(QByteArrayView reply)
@@ -62,6 +80,16 @@ QByteArray replyCode(QByteArrayView reply)
 bool isAcceptedCode(QByteArrayView code)
 {
     return code == "220" || code == "250" || code == "354";
+}
+
+bool invitesMessage(QByteArrayView code)
+{
+    return code == "354";
+}
+
+bool acceptsRecipient(QByteArrayView code)
+{
+    return isAcceptedCode(code) || code == "251";
 }
 
 SmtpEndpoint parseSmtpHost(QStringView hostText)

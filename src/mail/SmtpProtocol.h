@@ -10,21 +10,36 @@ namespace sondrel::mail {
 
 // Collects the bytes a server sends and hands out whole replies. A reply is complete when its last line
 // has arrived: every line but the last has the form "250-..."; data that arrives in pieces waits for the rest.
+// A server may not make it keep more than one bounded reply: a line longer than kMaxReplyLine bytes (without its
+// line end) or a reply longer than kMaxReply bytes makes the reader overflow, after which it keeps nothing.
 class SmtpReplyReader {
 public:
+    static constexpr qsizetype kMaxReplyLine = 4096;
+    static constexpr qsizetype kMaxReply = 64 * 1024;
+
     void append(QByteArrayView bytes);
-    // The next complete reply with all its lines and line ends, or nothing while its last line is missing.
+    // The next complete reply with all its lines and line ends, or nothing while its last line is missing or
+    // once the reader has overflowed.
     std::optional<QByteArray> takeReply();
+    bool overflowed() const { return m_overflowed; }
 
 private:
+    void overflow();
+
     QByteArray m_buffer;
     qsizetype m_scanned = 0; // bytes already known to hold only continuation lines
+    bool m_overflowed = false;
 };
 
 // The first three characters of a reply.
 QByteArray replyCode(QByteArrayView reply);
 // The codes that lead the dialogue on: 220, 250 and 354, whichever of them comes.
 bool isAcceptedCode(QByteArrayView code);
+// The code that lets the message follow DATA: 354 only. Any other reply ends the dialogue, so that message lines
+// can never reach a server that reads them as commands.
+bool invitesMessage(QByteArrayView code);
+// RCPT TO also succeeds with 251, "user not local; will forward".
+bool acceptsRecipient(QByteArrayView code);
 
 // Where to connect: the trimmed host text, optionally followed by ":" and a port (25 without one).
 struct SmtpEndpoint {

@@ -77,8 +77,11 @@ void SmtpSession::onDataArrived()
     const QPointer<SmtpSession> alive(this);
     while (m_active) {
         const std::optional<QByteArray> reply = m_reader.takeReply();
-        if (!reply)
+        if (!reply) {
+            if (m_reader.overflowed())
+                finish({Outcome::ServerError, QStringLiteral("The server's reply was too long."), 0});
             return;
+        }
         handleReply(*reply);
         if (!alive)
             return;
@@ -95,7 +98,13 @@ void SmtpSession::onSocketError(int number, const QString& description)
 
 void SmtpSession::handleReply(const QByteArray& reply)
 {
-    if (!isAcceptedCode(replyCode(reply))) {
+    const QByteArray code = replyCode(reply);
+    bool accepted = isAcceptedCode(code);
+    if (m_step == Step::RcptTo)
+        accepted = acceptsRecipient(code);
+    else if (m_step == Step::Data)
+        accepted = invitesMessage(code);
+    if (!accepted) {
         finish({m_step == Step::Quit ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0});
         return;
     }

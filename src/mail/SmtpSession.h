@@ -19,9 +19,11 @@ struct SmtpFields {
 };
 
 // One SMTP exchange over a fresh socket: greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT. Each
-// reply whose code is 220, 250 or 354 moves the dialogue one step on, whichever of the three it is; any other
-// code ends it. Every wait is bounded: no reply within the reply time-out of the last command (or of the
-// connect) ends the exchange as a socket error. Destroying the session closes the socket without callbacks.
+// reply whose code is 220, 250 or 354 moves the dialogue one step on, whichever of the three it is, with two
+// exceptions: the message follows DATA only after 354, and RCPT TO also succeeds with 251; any other code ends
+// it, and so does a reply too long to be a server's (see SmtpReplyReader). Every wait is bounded: no reply within the
+// reply time-out of the last command (or of the connect) ends the exchange as a socket error. Destroying the session
+// closes the socket without callbacks.
 class SmtpSession : public QObject {
     Q_OBJECT
 public:

@@ -23,6 +23,44 @@ private slots:
         QVERIFY(!reader.takeReply());
         QVERIFY(isAcceptedCode("220") && isAcceptedCode("250") && isAcceptedCode("354"));
         QVERIFY(!isAcceptedCode("221") && !isAcceptedCode("421") && !isAcceptedCode("25"));
+        QVERIFY(invitesMessage("354") && !invitesMessage("250") && !invitesMessage("220"));
+        QVERIFY(acceptsRecipient("251") && acceptsRecipient("250") && !acceptsRecipient("550"));
+    }
+
+    // A peer cannot make the reader keep more than one bounded reply, however it cuts its bytes.
+    void replyReader_boundsLinesAndReplies_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("overflows");
+        const QByteArray longest(SmtpReplyReader::kMaxReplyLine - 4, 'a');
+        QTest::newRow("line at the limit") << "250 " + longest + "\r\n" << false;
+        QTest::newRow("line one byte over") << "250 " + longest + "a\r\n" << true;
+        QTest::newRow("endless line") << "220-" + QByteArray(3 * SmtpReplyReader::kMaxReplyLine, 'a') << true;
+        QByteArray manyLines;
+        while (manyLines.size() <= SmtpReplyReader::kMaxReply)
+            manyLines += "220-" + longest + "\r\n";
+        QTest::newRow("endless reply") << manyLines << true;
+        QTest::newRow("long reply that ends in time") << manyLines.left(60 * 1024).chopped(10) + "\r\n250 ok\r\n"
+                                                      << false;
+    }
+    void replyReader_boundsLinesAndReplies()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, overflows);
+        for (const qsizetype piece : {qsizetype(1), qsizetype(1000), bytes.size()}) {
+            SmtpReplyReader reader;
+            std::optional<QByteArray> reply;
+            for (qsizetype at = 0; at < bytes.size() && !reply && !reader.overflowed(); at += piece) {
+                reader.append(QByteArrayView(bytes).sliced(at, qMin(piece, bytes.size() - at)));
+                reply = reader.takeReply();
+            }
+            QCOMPARE(reader.overflowed(), overflows);
+            QCOMPARE(reply.has_value(), !overflows);
+            if (overflows) {
+                reader.append("250 ok\r\n"); // nothing more is kept or handed out
+                QVERIFY(!reader.takeReply());
+            }
+        }
     }
 
     void hostText_data()

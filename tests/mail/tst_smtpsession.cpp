@@ -3,8 +3,13 @@
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
+#include <QTimer>
 
 using namespace sondrel;
 using namespace sondrel::mail;
@@ -119,6 +124,73 @@ private slots:
         Exchange exchange(server.address());
         QCOMPARE(exchange.result().outcome, Outcome::Sent);
         QCOMPARE(verbs(server.commands), kAllVerbs);
+    }
+
+    // The message goes only to a server that asked for it with 354; 251 accepts a recipient.
+    void dataAnsweredWithoutInvitation_sendsNoMessage_data()
+    {
+        QTest::addColumn<QByteArray>("rcptReply");
+        QTest::addColumn<QByteArray>("dataReply");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("250 to DATA") << QByteArray("250 ok\r\n") << QByteArray("250 ok\r\n")
+                                     << int(Outcome::ServerError);
+        QTest::newRow("220 to DATA") << QByteArray("250 ok\r\n") << QByteArray("220 hi\r\n")
+                                     << int(Outcome::ServerError);
+        QTest::newRow("251 to RCPT") << QByteArray("251 will forward\r\n") << QByteArray("354 go\r\n")
+                                     << int(Outcome::Sent);
+    }
+    void dataAnsweredWithoutInvitation_sendsNoMessage()
+    {
+        QFETCH(QByteArray, rcptReply);
+        QFETCH(QByteArray, dataReply);
+        QFETCH(int, outcome);
+        QList<FakeSmtpServer::Reply> script = kNormal;
+        script[3] = {rcptReply};
+        script[4] = {dataReply};
+        FakeSmtpServer server(script);
+        Exchange exchange(server.address(), "RCPT TO:<victim@example.org>");
+        QCOMPARE(int(exchange.result().outcome), outcome);
+        QTRY_VERIFY(server.peerClosed);
+        if (outcome == int(Outcome::ServerError)) {
+            QCOMPARE(exchange.result().text, QString::fromLatin1(dataReply));
+            QCOMPARE(verbs(server.commands), kAllVerbs.mid(0, 4));
+        } else {
+            QCOMPARE(verbs(server.commands), kAllVerbs);
+        }
+    }
+
+    // A server that never ends its reply: the exchange ends with an error instead of keeping what it sends.
+    void floodingServer_endsTheExchangeWithAnError_data()
+    {
+        QTest::addColumn<QByteArray>("flood");
+        QTest::newRow("endless reply lines") << QByteArray("220-AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n");
+        QTest::newRow("one endless line") << QByteArray(1000, 'A');
+    }
+    void floodingServer_endsTheExchangeWithAnError()
+    {
+        QFETCH(QByteArray, flood);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QPointer<QTcpSocket> peer;
+        QTimer pump; // keeps the peer's send queue topped up, for at most 20 seconds
+        QElapsedTimer since;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            peer = server.nextPendingConnection();
+            since.start();
+            pump.start(0);
+        });
+        connect(&pump, &QTimer::timeout, this, [&] {
+            if (!peer || peer->state() != QAbstractSocket::ConnectedState || since.elapsed() > 20000) {
+                pump.stop();
+                return;
+            }
+            if (peer->bytesToWrite() < 256 * 1024)
+                peer->write(flood.repeated(1000));
+        });
+        Exchange exchange(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(exchange.result().outcome, Outcome::ServerError);
+        QCOMPARE(exchange.result().text, QStringLiteral("The server's reply was too long."));
+        QTRY_VERIFY(!peer || peer->state() != QAbstractSocket::ConnectedState || !pump.isActive());
     }
 
     void silentServer_timesOut()
