@@ -103,7 +103,7 @@ void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply)
         state.PingOk = false;
         line = probe::failureLine(state.RecordNumber, date, time, state.PageToken);
     } else {
-        state.ReplyCount = probe::countReply(state.ReplyCount);
+        ++state.ReplyCount;
         const qint64 average = probe::averageTripTime(state.TripTimeTotal, state.ReplyCount);
         line = probe::replyLine(state.RecordNumber, date, time, report.tripTimeText, average, state.PageToken);
     }

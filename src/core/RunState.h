@@ -16,8 +16,8 @@ struct RunState {
     bool LastPingOk = true; // the values the notification decision last acted on
     bool LastPageOk = true;
     bool StopScan = false;
-    qint16 ReplyCount = 0; // checks of this run that did not fail; stays at 32767
-    double TripTimeTotal = 0;
+    qint64 ReplyCount = 0;    // checks of this run that did not fail
+    qint64 TripTimeTotal = 0; // their trip times added up, in milliseconds
     double CheckCounter = 1;
     QString CheckNumberText; // the check number as shown, from which RecordNumber is made
     QString PageToken = kBlankToken;

@@ -32,16 +32,11 @@ QString recordNumberFor(const QString& noOfPingsText)
     return prefix + text.toString();
 }
 
-qint16 countReply(qint16 replyCount)
-{
-    return replyCount == std::numeric_limits<qint16>::max() ? replyCount : qint16(replyCount + 1);
-}
-
-qint64 averageTripTime(double tripTimeTotal, qint16 replyCount)
+qint64 averageTripTime(qint64 tripTimeTotal, qint64 replyCount)
 {
     if (replyCount <= 0)
         return 0;
-    return qint64(std::floor(tripTimeTotal / replyCount));
+    return qint64(std::floor(double(tripTimeTotal) / double(replyCount)));
 }
 
 namespace {

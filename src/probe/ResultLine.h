@@ -10,11 +10,9 @@ namespace sondrel::probe {
 // noOfPingsText is the text of "No of Pings"; its numeric value chooses the prefix.
 QString recordNumberFor(const QString& noOfPingsText);
 
-// Adds one reply to a signed 16-bit counter that stays at its maximum instead of overflowing.
-qint16 countReply(qint16 replyCount);
-
-// The whole-number part of the running average in milliseconds.
-qint64 averageTripTime(double tripTimeTotal, qint16 replyCount);
+// The whole-number part of the running average in milliseconds: the true mean of every reply of the run,
+// however long it runs.
+qint64 averageTripTime(qint64 tripTimeTotal, qint64 replyCount);
 
 // The date and time pieces of a result line, in the user's locale: the short date with a four-digit
 // year and the long time with seconds and without time zone; M/d/yyyy and h:mm:ss AP in the C locale.
