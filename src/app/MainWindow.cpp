@@ -213,23 +213,75 @@ void MainWindow::buildMenus()
 
 void MainWindow::connectMonitor()
 {
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(16);
+    connect(&m_refresh, &QTimer::timeout, this, &MainWindow::showPending);
+
     core::Monitor* monitor = m_monitor.get();
     connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
     connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
         Command4->setEnabled(true);
-        Text6->setText(checkNumber);
+        m_pending.checkNumber = checkNumber;
+        showSoon();
     });
-    connect(monitor, &core::Monitor::siteAddressResolved, this,
-            [this](const QString& address) { Text2->setText(address); });
-    connect(monitor, &core::Monitor::echoReported, this, &MainWindow::showEcho);
-    connect(monitor, &core::Monitor::statusChanged, this, &MainWindow::showStatus);
-    connect(monitor, &core::Monitor::statusTextChanged, this, &MainWindow::setStatusTooltip);
-    connect(monitor, &core::Monitor::resultLineAdded, this, &MainWindow::addResultLine);
+    connect(monitor, &core::Monitor::siteAddressResolved, this, [this](const QString& address) {
+        m_pending.siteAddress = address;
+        showSoon();
+    });
+    connect(monitor, &core::Monitor::echoReported, this, [this](const core::EchoReport& report) {
+        // "Packet Returned" keeps its text when a reply brings none.
+        std::optional<QString> packet = report.packetReturned;
+        if (!packet && m_pending.echo)
+            packet = m_pending.echo->packetReturned;
+        m_pending.echo = report;
+        m_pending.echo->packetReturned = packet;
+        showSoon();
+    });
+    connect(monitor, &core::Monitor::statusChanged, this, [this](core::SiteStatus status) {
+        m_pending.status = status;
+        showSoon();
+    });
+    connect(monitor, &core::Monitor::statusTextChanged, this, [this](const QString& text) {
+        m_pending.statusText = text;
+        showSoon();
+    });
+    connect(monitor, &core::Monitor::resultLineAdded, this, [this](const QString& line) {
+        m_pending.lines.append(line);
+        showSoon();
+    });
     connect(monitor, &core::Monitor::messageRaised, this,
             [this](const QString& text, const QString& title, platform::MessageIcon icon) {
+                // The window shows the state the message speaks of before the message waits for the user.
+                showPending();
                 m_services.messages.show(text, title, icon);
             });
-    connect(monitor, &core::Monitor::runFinished, this, [this] { setRunButtonsEnabled(true); });
+    connect(monitor, &core::Monitor::runFinished, this, [this] {
+        showPending();
+        setRunButtonsEnabled(true);
+    });
+}
+
+void MainWindow::showSoon()
+{
+    if (!m_refresh.isActive())
+        m_refresh.start();
+}
+
+void MainWindow::showPending()
+{
+    m_refresh.stop();
+    PendingView pending = std::exchange(m_pending, {});
+    if (pending.checkNumber)
+        Text6->setText(*pending.checkNumber);
+    if (pending.siteAddress)
+        Text2->setText(*pending.siteAddress);
+    if (pending.echo)
+        showEcho(*pending.echo);
+    if (pending.statusText)
+        setStatusTooltip(*pending.statusText);
+    if (pending.status)
+        showStatus(*pending.status);
+    addResultLines(pending.lines);
 }
 
 void MainWindow::Form_Load()
@@ -259,11 +311,13 @@ void MainWindow::setRunButtonsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
-void MainWindow::addResultLine(const QString& line)
+void MainWindow::addResultLines(const QStringList& lines)
 {
+    if (lines.isEmpty())
+        return;
     QScrollBar* bar = List1->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    m_results.append(line);
+    m_results.append(lines);
     if (atEnd)
         List1->scrollToBottom();
 }
@@ -362,6 +416,8 @@ void MainWindow::Command5_Click()
 
 void MainWindow::Command6_Click()
 {
+    // Lines reported before the click go too.
+    m_pending.lines.clear();
     m_results.clear();
 }
 

@@ -6,8 +6,10 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -19,11 +21,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 
-namespace sondrel::core {
-class Monitor;
-enum class SiteStatus;
-struct EchoReport;
-} // namespace sondrel::core
+#include "core/Monitor.h" // namespace sondrel::core
 
 namespace sondrel::app {
 
@@ -68,8 +66,20 @@ private:
     void Form_Load();
     void endProgram();
 
-    // Appends a line to the result list and keeps the newest line in view when the list was at its end.
-    void addResultLine(const QString& line);
+    // What the run reported since the window was last painted. The window shows the latest values at most
+    // once per screen refresh: nobody reads faster, and a fast run must not spend its time painting.
+    struct PendingView {
+        std::optional<QString> checkNumber;
+        std::optional<QString> siteAddress;
+        std::optional<core::EchoReport> echo;
+        std::optional<core::SiteStatus> status;
+        std::optional<QString> statusText;
+        QStringList lines;
+    };
+    void showSoon();
+    void showPending();
+    // Appends lines to the result list and keeps the newest line in view when the list was at its end.
+    void addResultLines(const QStringList& lines);
     void showStatus(core::SiteStatus status);
     void showEcho(const core::EchoReport& report);
     // Makes exactly one status picture visible; status is shown as its tooltip.
@@ -119,6 +129,8 @@ private:
     QString m_programFolder;
     std::unique_ptr<core::Monitor> m_monitor;
     ResultListModel m_results;
+    PendingView m_pending;
+    QTimer m_refresh;
     QPointer<SendMailWindow> m_emailWindow; // opened by the user with "Email"
     bool m_interactiveEmail = false;        // the e-mail window is open and the main window waits for it
     bool m_ending = false;

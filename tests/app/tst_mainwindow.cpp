@@ -180,7 +180,7 @@ private slots:
         QTest::mouseClick(control<QPushButton>(w, "Command6"), Qt::LeftButton);
         QCOMPARE(resultLines(w), QStringList());
         emit w.monitor().resultLineAdded(QStringLiteral("three"));
-        QCOMPARE(resultLines(w), QStringList{QStringLiteral("three")});
+        QTRY_COMPARE(resultLines(w), QStringList{QStringLiteral("three")});
     }
 
     void eachStatus_showsExactlyOnePicture()
@@ -193,6 +193,7 @@ private slots:
                                                             {SiteStatus::NotAnswering, "Image3"}};
         for (const auto& [status, name] : shown) {
             emit w.monitor().statusChanged(status);
+            QTRY_VERIFY(!control<QLabel>(w, name)->isHidden());
             int visible = 0;
             for (const char* each : {"Image1", "Image2", "Image3"})
                 visible += control<QLabel>(w, each)->isHidden() ? 0 : 1;
