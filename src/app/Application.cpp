@@ -7,8 +7,10 @@
 #include "app/WindowlessRun.h"
 #include "platform/SystemServices.h"
 #include "store/Paths.h"
+#include "store/ProgramLock.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <cstdio>
 
@@ -45,6 +47,12 @@ QStringList withoutWindowSystemOptions(const QStringList& arguments)
     return kept;
 }
 
+QString alreadyRunning(const QString& folder)
+{
+    return QStringLiteral("Sondrel is already running from %1. Only one copy may use a program folder at a time.")
+        .arg(QDir::toNativeSeparators(folder.isEmpty() ? QStringLiteral("/") : folder));
+}
+
 void setIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Sondrel"));
@@ -71,14 +79,26 @@ int runApplication(int argc, char* argv[])
     if (line.noWindow) {
         QCoreApplication application(argc, argv);
         setIdentity();
-        return runWithoutWindow(store::programFolderFor(QCoreApplication::applicationDirPath()), line.site);
+        const QString folder = store::programFolderFor(QCoreApplication::applicationDirPath());
+        store::ProgramLock lock(folder);
+        if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
+            std::fprintf(stderr, "%s\n", qPrintable(alreadyRunning(folder)));
+            return 2;
+        }
+        return runWithoutWindow(folder, line.site);
     }
 
     QApplication application(argc, argv);
     setIdentity();
     QApplication::setQuitOnLastWindowClosed(false);
-
     SystemMessageBoxes messages;
+    store::ProgramLock lock(store::programFolderFor(QApplication::applicationDirPath()));
+    if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
+        messages.show(alreadyRunning(QApplication::applicationDirPath()), platform::applicationTitle(),
+                      platform::MessageIcon::Exclamation);
+        return 2;
+    }
+
     QtDesktopShell shell;
     platform::SystemServices system;
     MainWindow window(system.services(messages, shell), QApplication::applicationDirPath());

@@ -2,6 +2,8 @@
 #include "store/SiteSettings.h"
 #include "support/ProgramFolder.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -74,6 +76,47 @@ private slots:
         QFile log(m_dir->filePath(QStringLiteral("logs/000001.log")));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count('\n'), lines.size()); // every printed line was logged
+    }
+
+    // Two copies on one folder would write the same logs: the second one leaves every file as it is. A copy
+    // that was killed leaves a lock that the next one takes over.
+    void secondCopy_refusesWithoutTouchingAFile_andAStaleLockGivesWay()
+    {
+        saveSite(1, QStringLiteral("127.0.0.1"));
+        QProcess first;
+        start(first, {QStringLiteral("--no-window")});
+        QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), 20000);
+        const auto files = [this] {
+            QStringList listing;
+            for (const char* sub : {"data", "logs"}) {
+                const QDir folder(m_dir->filePath(QString::fromLatin1(sub)));
+                for (const QFileInfo& file : folder.entryInfoList(QDir::Files, QDir::Name))
+                    listing.append(file.fileName() + u' ' + QString::number(file.size()) + u' ' +
+                                   file.lastModified().toString(Qt::ISODateWithMs));
+            }
+            return listing;
+        };
+        const QStringList before = files();
+
+        QProcess second;
+        start(second, {QStringLiteral("--no-window")});
+        QVERIFY(finish(second));
+        QCOMPARE(second.exitCode(), 2);
+        const QString said = QString::fromLocal8Bit(second.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("already running from ") + m_dir->path()), qPrintable(said));
+        QVERIFY(second.readAllStandardOutput().isEmpty());
+        first.kill(); // no chance to tidy up: its lock stays behind
+        QVERIFY(finish(first));
+        QStringList after = files();
+        QCOMPARE(after.filter(QStringLiteral("log.dat")), before.filter(QStringLiteral("log.dat")));
+        QCOMPARE(after.filter(QStringLiteral(".log ")).size(), 2); // 000001.log and tmp.log, no new log
+
+        QProcess third;
+        start(third, {QStringLiteral("--no-window")});
+        QTRY_VERIFY_WITH_TIMEOUT(third.canReadLine(), 20000);
+        third.terminate();
+        QVERIFY(finish(third));
+        QCOMPARE(third.exitCode(), 0);
     }
 
     void refusedStartOrBadOption_endsWithStatus2AndOneLine_data()
