@@ -1,6 +1,6 @@
 #include "store/FixedText.h"
 
-#include "platform/CodePage.h"
+#include "store/StoredText.h"
 
 #include <QtEndian>
 
@@ -23,12 +23,12 @@ QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width)
     const qsizetype zero = field.indexOf('\0');
     if (zero >= 0)
         field = field.first(zero);
-    return trimSpaces(platform::fromCodePage(field));
+    return trimSpaces(decodeStoredText(field));
 }
 
 void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text)
 {
-    QByteArray bytes = platform::toCodePage(text).left(width);
+    QByteArray bytes = encodeStoredText(text, width);
     bytes.append(QByteArray(width - bytes.size(), ' '));
     record.replace(offset, width, bytes);
 }

@@ -8,11 +8,12 @@ namespace sondrel::store {
 // Removes leading and trailing blanks (spaces only; tabs and line breaks stay).
 QString trimSpaces(QStringView text);
 
-// A text field of a fixed-length record: the bytes up to the first zero byte, in the 8-bit code page,
-// with surrounding spaces removed.
+// A text field of a fixed-length record: the bytes up to the first zero byte, read as a stored text
+// (StoredText.h), with surrounding spaces removed.
 QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width);
 
-// Writes text into a fixed-length field: 8-bit code page, left-aligned, padded with spaces, cut to width.
+// Writes text into a fixed-length field as a stored text (StoredText.h): left-aligned, cut to width bytes at
+// a character boundary, padded with spaces.
 void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text);
 
 // 16-bit signed little-endian whole numbers.

@@ -19,6 +19,7 @@ void LogFiles::createnewlogfile()
 {
     // A log still open from an earlier Start takes no more lines.
     closeAll();
+    m_failureReported = false;
     if (!openNextLog())
         m_messages.show(QStringLiteral("Cannot find log.dat in the Data sub folder"), platform::applicationTitle());
 }
@@ -47,16 +48,35 @@ bool LogFiles::openNextLog()
 
 void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber)
 {
-    const int recordNumber = recordNumberValue(RecordNumber);
-    if (recordNumber > kLastLogNumber || !isLogOpen())
+    if (!isLogOpen())
         return;
     const QByteArray line = encodeLogLine(logstr);
-    if (m_log->write(line) != line.size())
+    const qint64 lastWholeLine = m_log->pos();
+    if (m_log->write(line) != line.size()) {
+        const QString reason = m_log->errorString();
+        // Half a line would glue the next line to it: take back whatever part of it was written.
+        if (m_log->resize(lastWholeLine))
+            m_log->seek(lastWholeLine);
+        m_log->unsetError();
+        reportWriteFailure(m_log->fileName(), reason);
         return;
-    if (recordNumber <= 0)
+    }
+    const int recordNumber = recordNumberValue(RecordNumber);
+    if (recordNumber <= 0 || recordNumber > kLastLogNumber)
         return;
     const RecordFile records(logsFile(m_programFolder, QStringLiteral("tmp.log")), kLogRecordLength);
-    records.writeInPlace(recordNumber, encodeLogRecord(logstr));
+    QString reason;
+    if (!records.writeInPlace(recordNumber, encodeLogRecord(logstr), &reason))
+        reportWriteFailure(records.path(), reason);
+}
+
+void LogFiles::reportWriteFailure(const QString& path, const QString& reason)
+{
+    if (m_failureReported)
+        return;
+    m_failureReported = true;
+    m_messages.show(QStringLiteral("The result lines cannot be written to %1: %2").arg(path, reason),
+                    platform::applicationTitle(), platform::MessageIcon::Exclamation);
 }
 
 void LogFiles::closeAll()

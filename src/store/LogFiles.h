@@ -24,9 +24,10 @@ public:
     void createnewlogfile();
 
     // Appends the line to the open numbered log, flushed to the system before returning, and stores it
-    // trimmed as record RecordNumber of logs/tmp.log. Fails silently: nothing at all for a number above
-    // 32767 or without an open log; the line but no record for a number of 0 or less or when the record
-    // file cannot be written.
+    // trimmed as record RecordNumber of logs/tmp.log when that number is from 1 to 32767, which the record
+    // file's layout holds. A line reaches the log whole or not at all: a write that fails is cut back to the
+    // last whole line, and no record is stored for it. The first failure of a run names the file and the
+    // system's reason in a message; later ones are silent, and the run goes on either way.
     void addtologfile(const QString& logstr, const QString& RecordNumber);
 
     // Closes the numbered log if open.
@@ -41,11 +42,13 @@ public:
 
 private:
     bool openNextLog();
+    void reportWriteFailure(const QString& path, const QString& reason);
 
     QString m_programFolder;
     platform::MessageBoxes& m_messages;
     std::unique_ptr<QFile> m_log;
     QString m_logFileName;
+    bool m_failureReported = false; // a write failure of this run has been told
 };
 
 // Lines 1..count of logs/tmp.log, each record's text trimmed of spaces. A missing file is created empty;

@@ -1,7 +1,7 @@
 #include "store/LogFormat.h"
 
-#include "platform/CodePage.h"
 #include "store/FixedText.h"
+#include "store/StoredText.h"
 
 #include <limits>
 
@@ -23,7 +23,7 @@ QString numberedLogName(qint16 counter)
 
 QByteArray encodeLogLine(const QString& line)
 {
-    return '"' + platform::toCodePage(line) + "\"\r\n";
+    return '"' + encodeStoredText(line, std::numeric_limits<qsizetype>::max()) + "\"\r\n";
 }
 
 QByteArray encodeLogRecord(const QString& line)

@@ -21,11 +21,12 @@ std::optional<qint16> nextLogCounter(qint16 stored);
 // "000001.log" for 1 ... "032767.log" for 32767: the number padded with zeros to six digits.
 QString numberedLogName(qint16 counter);
 
-// One line of a numbered log: the text in double quotes, as given (nothing trimmed or escaped), then CR LF.
+// One line of a numbered log: the text in double quotes, as given (nothing trimmed or escaped) and encoded
+// as a stored text (StoredText.h), then CR LF. Each line picks its own encoding.
 QByteArray encodeLogLine(const QString& line);
 
-// A record of logs/tmp.log: the line trimmed of surrounding spaces, left-aligned and space-padded
-// or cut to 200 characters.
+// A record of logs/tmp.log: the line trimmed of surrounding spaces, then a 200-byte fixed text field
+// (FixedText.h): left-aligned, cut at a character boundary, space-padded.
 QByteArray encodeLogRecord(const QString& line);
 QString decodeLogRecord(QByteArrayView record);
 

@@ -22,7 +22,7 @@ inline constexpr qsizetype kSiteSettingsLength = 775;
 inline constexpr qsizetype kSiteTextWidth = 255;
 inline constexpr int kSiteSlots = 3;
 
-// Texts are trimmed of surrounding spaces and cut to 255 characters.
+// Texts are trimmed of surrounding spaces and cut to their 255-byte fields (see encodeStoredText).
 QByteArray encodeSiteSettings(const SiteSettings& settings);
 // A record shorter than a slot reads as if padded with zero bytes.
 SiteSettings decodeSiteSettings(QByteArrayView record);

@@ -226,6 +226,10 @@ private slots:
         QTRY_COMPARE(m_fakes->messages.texts(), QStringList{QStringLiteral("Scan Stopped")});
         QCOMPARE(resultLines(w).size(), 1);
         QCOMPARE(buttonStates(), allEnabled());
+        // The check that Stop interrupted is logged before the files close.
+        QFile log(file("logs/000001.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), '"' + resultLines(w).first().toLatin1() + "\"\r\n");
     }
 
     void autoDisconnect_hangsUpAfterEveryCheck_andReportsAFailedHangUp()

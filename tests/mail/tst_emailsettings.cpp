@@ -39,6 +39,30 @@ private slots:
         QCOMPARE(back.DisconnectDelay, qint16(300));
     }
 
+    void textsInAnyScript_surviveEncodeAndDecode_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("windows-1252 as before") << u"Café € Gruß"_qs << QByteArray("Caf\xe9 \x80 Gru\xdf");
+        QTest::newRow("cyrillic") << u"Страница не найдена"_qs << u"Страница не найдена"_qs.toUtf8();
+        QTest::newRow("arabic") << u"الصفحة غير موجودة"_qs << u"الصفحة غير موجودة"_qs.toUtf8();
+        QTest::newRow("korean") << u"페이지를 찾을 수 없습니다"_qs << u"페이지를 찾을 수 없습니다"_qs.toUtf8();
+        QTest::newRow("japanese") << u"ページが見つかりません"_qs << u"ページが見つかりません"_qs.toUtf8();
+    }
+    void textsInAnyScript_surviveEncodeAndDecode()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, stored);
+        const EmailSettings s{"smtp.example.org", text, "me@x", text, "ops@x", text, text + u"\r\n"_qs + text, 0, 5};
+        QByteArray record;
+        encodeEmailSettings(record, s);
+        QCOMPARE(record.mid(1275, 255), padded(stored, 255));
+        QCOMPARE(record.mid(1530, 2000), padded(stored + "\r\n" + stored, 2000));
+        const EmailSettings back = decodeEmailSettings(record);
+        QCOMPARE((QStringList{back.SenderName, back.RecipientName, back.Subject, back.MessageBody}),
+                 (QStringList{text, text, text, s.MessageBody}));
+    }
+
     void missingValue_firstBlankInOrder()
     {
         EmailSettings s{"h", "n", "a", "rn", "ra", "", "", 0, 0};

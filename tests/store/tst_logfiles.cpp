@@ -172,33 +172,102 @@ private slots:
         m_logs->addtologfile(longLine, QStringLiteral("2"));
 
         // Read while the log is still open: every line has reached the file.
+        const QByteArray euroStored("\xe2\x82\xac\xd0\x96 \"q\""); // past the code page: UTF-8
         QCOMPARE(readAll(m_logs->LogFileName()),
-                 '"' + blanks.toLatin1() + "\"\r\n\"\x80? \"q\"\"\r\n\"" + longLine.toLatin1() + "\"\r\n");
-        QCOMPARE(readAll(tmpLog()), padded("\x80? \"q\"") + QByteArray(200, 'a').replace(150, 50, QByteArray(50, 'b')) +
+                 '"' + blanks.toLatin1() + "\"\r\n\"" + euroStored + "\"\r\n\"" + longLine.toLatin1() + "\"\r\n");
+        QCOMPARE(readAll(tmpLog()), padded(euroStored) + QByteArray(200, 'a').replace(150, 50, QByteArray(50, 'b')) +
                                         padded(blanks.trimmed().toLatin1()));
-        QCOMPARE(readRecordLines(m_folder, 4),
-                 (QStringList{QStringLiteral(u"\u20ac? \"q\""), longLine.left(200), blanks.trimmed(), QString()}));
+        QCOMPARE(readRecordLines(m_folder, 4), (QStringList{euro, longLine.left(200), blanks.trimmed(), QString()}));
     }
 
-    void badRecordNumber_writesLineOnlyOrNothing_data()
+    void textsInAnyScript_reachLogAndRecordFile_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QByteArray>("stored"); // between the quotes of the log line
+        QTest::addColumn<QByteArray>("record"); // before the padding
+        QTest::addColumn<QString>("kept");      // what the record reads back as
+
+        const auto whole = [](const char* name, const QString& line, const QByteArray& stored) {
+            QTest::newRow(name) << line << stored << stored << line;
+        };
+        whole("windows-1252 as before", u"000001 02.01.2024 10:00:00 Café € Gruß"_qs,
+              "000001 02.01.2024 10:00:00 Caf\xe9 \x80 Gru\xdf");
+        const QString cyrillic = u"000001 02.01.2024 10:00:00 Страница не найдена"_qs;
+        whole("cyrillic", cyrillic, cyrillic.toUtf8());
+        const QString arabic = u"000001 ٠٢/٠١/٢٠٢٤ ١٠:٠٠:٠٠ م Trip Time=12 ms Average=11"_qs;
+        whole("arabic date and time", arabic, arabic.toUtf8());
+        const QString korean = u"000001 2024. 1. 2. 오후 10:00:00 Trip Time=12 ms Average=11"_qs;
+        whole("korean time words", korean, korean.toUtf8());
+        const QString japanese = u"000001 2024/01/02 午後 10:00:00 Trip Time=12 ms Average=11"_qs;
+        whole("japanese time words", japanese, japanese.toUtf8());
+
+        // 201 bytes: the record keeps the characters that fit whole, then one space of padding.
+        const QString longArabic = u'a' + QString(100, u'م');
+        QTest::newRow("record cut at a character boundary")
+            << longArabic << longArabic.toUtf8() << longArabic.toUtf8().first(199) << longArabic.first(100);
+    }
+    void textsInAnyScript_reachLogAndRecordFile()
+    {
+        QFETCH(QString, line);
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, record);
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        m_logs->addtologfile(line, QStringLiteral("000001"));
+        QCOMPARE(readAll(m_logs->LogFileName()), '"' + stored + "\"\r\n");
+        QCOMPARE(readAll(tmpLog()), padded(record));
+        QTEST(readRecordLines(m_folder, 1).value(0), "kept");
+    }
+
+    // The numbered log keeps every line of a run; the record file only holds checks 1 to 32767.
+    void numberOutsideTheRecordFile_writesTheLineOnly_data()
     {
         QTest::addColumn<QString>("recordNumber");
-        QTest::addColumn<bool>("lineWritten");
-        QTest::newRow("empty") << "" << true;
-        QTest::newRow("zero") << "000000" << true;
-        QTest::newRow("text") << "abc" << true;
-        QTest::newRow("32768") << "032768" << false;
-        QTest::newRow("seven digits") << "0100000" << false;
+        QTest::newRow("empty") << "";
+        QTest::newRow("zero") << "000000";
+        QTest::newRow("text") << "abc";
+        QTest::newRow("32768") << "032768";
+        QTest::newRow("seven digits") << "0100000";
     }
-    void badRecordNumber_writesLineOnlyOrNothing()
+    void numberOutsideTheRecordFile_writesTheLineOnly()
     {
         QFETCH(QString, recordNumber);
-        QFETCH(bool, lineWritten);
         m_logs->recreateRecordFile();
         m_logs->createnewlogfile();
         m_logs->addtologfile(QStringLiteral("line"), recordNumber);
-        QCOMPARE(readAll(m_logs->LogFileName()), lineWritten ? QByteArray("\"line\"\r\n") : QByteArray());
+        QCOMPARE(readAll(m_logs->LogFileName()), QByteArray("\"line\"\r\n"));
         QCOMPARE(QFileInfo(tmpLog()).size(), 0);
+        QVERIFY(m_messages.shown.isEmpty());
+    }
+
+    // A full disk: a line reaches the log whole or not at all, the first failure of the run is told once,
+    // and lines that fit again later follow the last whole line.
+    void fullDisk_cutsBackToTheLastWholeLine_andTellsOnce()
+    {
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        const QString first(40, u'a');
+        m_logs->addtologfile(first, QStringLiteral("1"));
+        {
+            sondrel::test::FileSizeLimit limit(60); // room for half of the next line
+            if (!limit.active())
+                QSKIP("cannot limit the file size here");
+            m_logs->addtologfile(QString(40, u'b'), QStringLiteral("2"));
+            m_logs->addtologfile(QString(40, u'c'), QStringLiteral("3"));
+        }
+        m_logs->addtologfile(QStringLiteral("d"), QStringLiteral("4"));
+        QCOMPARE(readAll(m_logs->LogFileName()), '"' + first.toLatin1() + "\"\r\n\"d\"\r\n");
+        QCOMPARE(m_messages.shown.size(), 1);
+        QVERIFY2(m_messages.shown[0].text.contains(m_logs->LogFileName()), qPrintable(m_messages.shown[0].text));
+        QCOMPARE(m_messages.shown[0].icon, sondrel::platform::MessageIcon::Exclamation);
+        QCOMPARE(readRecordLines(m_folder, 4), (QStringList{first, QString(), QString(), QStringLiteral("d")}));
+
+        m_logs->createnewlogfile(); // a new run tells its own first failure
+        {
+            sondrel::test::FileSizeLimit limit(0);
+            m_logs->addtologfile(QStringLiteral("e"), QStringLiteral("1"));
+        }
+        QCOMPARE(m_messages.shown.size(), 2);
     }
 
     void logsFolderGoneDuringRun_writesLineButNoRecord()

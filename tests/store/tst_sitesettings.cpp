@@ -52,9 +52,35 @@ private slots:
         s.interval = 0x1234;
         s.mainSiteString = QString(300, u'x');
         s.checkMainPage = 0x0102;
-        const QByteArray expected = padded("www.example.org") + padded("Caf\xe9 \x80 ?") + QByteArray("\x34\x12", 2) +
-                                    QByteArray(255, 'x') + QByteArray("\xff\xff\xff\xff\xff\xff\x02\x01", 8);
+        // One character past the code page stores that whole text as UTF-8.
+        const QByteArray expected = padded("www.example.org") + padded("Caf\xc3\xa9 \xe2\x82\xac \xd0\x96") +
+                                    QByteArray("\x34\x12", 2) + QByteArray(255, 'x') +
+                                    QByteArray("\xff\xff\xff\xff\xff\xff\x02\x01", 8);
         QCOMPARE(encodeSiteSettings(s), expected);
+    }
+
+    void textsInAnyScript_surviveSaveAndLoad_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("windows-1252 as before") << u"Café € Gruß"_qs << QByteArray("Caf\xe9 \x80 Gru\xdf");
+        QTest::newRow("cyrillic") << u"Добро пожаловать"_qs << u"Добро пожаловать"_qs.toUtf8();
+        QTest::newRow("arabic") << u"مرحبا بكم"_qs << u"مرحبا بكم"_qs.toUtf8();
+        QTest::newRow("korean") << u"환영합니다"_qs << u"환영합니다"_qs.toUtf8();
+        QTest::newRow("japanese") << u"ようこそ"_qs << u"ようこそ"_qs.toUtf8();
+    }
+    void textsInAnyScript_surviveSaveAndLoad()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, stored);
+        SiteSettings s = sample();
+        s.webAddress = text + u".example"_qs;
+        s.packetString = text;
+        s.mainSiteString = text;
+        SiteSettingsFile file(m_folder);
+        QVERIFY(file.save(2, s));
+        QCOMPARE(readAll(initDat()).sliced(775 + 512, 255), padded(stored));
+        QCOMPARE(*file.load(2), s);
     }
 
     void intervalToStore_data()
