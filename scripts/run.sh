@@ -2,7 +2,8 @@
 # Builds the program (installing what is missing) and starts it from its build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev
+bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
+    qtkeychain-qt6-dev libsecret-1-0
 cmake --preset default >/dev/null
 cmake --build --preset default
 exec ./build/default/bin/sondrel

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
-    iproute2 nftables python3 python3-aiosmtpd iputils-ping procps openssl
+    iproute2 nftables python3 python3-aiosmtpd iputils-ping procps openssl \
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-x11
 cmake --preset testing >/dev/null
 cmake --build --preset testing
 ctest --preset testing

@@ -7,6 +7,7 @@
 #include "platform/HttpClient.h"
 #include "platform/IcmpEcho.h"
 #include "platform/MessageBoxes.h"
+#include "platform/SecretStore.h"
 #include "platform/TcpSocket.h"
 
 namespace sondrel::platform {
@@ -22,6 +23,7 @@ struct Services {
     HttpClient& http;
     TcpSocketFactory& tcp;
     DesktopShell& shell;
+    SecretStore& secrets;
 };
 
 } // namespace sondrel::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KeychainSecretStore.h"
 #include "platform/LinuxIcmpEcho.h"
 #include "platform/NetworkInformationConnection.h"
 #include "platform/QtHostResolver.h"
@@ -10,13 +11,13 @@
 
 namespace sondrel::platform {
 
-// The real implementation of every network and clock interface. How messages reach the user and how
-// documents are opened depends on whether the program shows windows, so the caller brings those two.
+// The real implementation of every network, clock and secret store interface. How messages reach the user and
+// how documents are opened depends on whether the program shows windows, so the caller brings those two.
 class SystemServices {
 public:
     Services services(MessageBoxes& messages, DesktopShell& shell)
     {
-        return Services{messages, m_clock, m_connection, m_echo, m_resolver, m_http, m_tcp, shell};
+        return Services{messages, m_clock, m_connection, m_echo, m_resolver, m_http, m_tcp, shell, m_secrets};
     }
 
 private:
@@ -26,6 +27,7 @@ private:
     QtHostResolver m_resolver;
     QtHttpClient m_http;
     QtTcpSocketFactory m_tcp;
+    KeychainSecretStore m_secrets;
 };
 
 } // namespace sondrel::platform

@@ -39,7 +39,8 @@ private:
     platform::Services services()
     {
         platform::Services s = m_fakes.services();
-        return platform::Services{s.messages, s.clock, s.connection, m_echo, m_resolver, s.http, m_sockets, s.shell};
+        return platform::Services{s.messages, s.clock,   s.connection, m_echo,   m_resolver,
+                                  s.http,     m_sockets, s.shell,      s.secrets};
     }
     QStringList receivedMessages() const { return m_sink.messages(); }
 

@@ -134,7 +134,7 @@ private slots:
         platform::Services services = m_fakes->services();
         m_window = std::make_unique<app::MainWindow>(platform::Services{services.messages, services.clock, probe,
                                                                         services.echo, services.resolver, services.http,
-                                                                        services.tcp, services.shell},
+                                                                        services.tcp, services.shell, services.secrets},
                                                      m_dir->path());
         control<QLineEdit>(*m_window, "Text1")->setText(QStringLiteral("127.0.0.1"));
         QTest::mouseClick(control<QPushButton>(*m_window, "Command1"), Qt::LeftButton);

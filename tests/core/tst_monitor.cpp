@@ -98,7 +98,7 @@ private slots:
         platform::QtHttpClient http;
         const platform::Services fakes = m_fakes->services();
         core::Monitor monitor(platform::Services{fakes.messages, fakes.clock, fakes.connection, echo, resolver, http,
-                                                 m_sockets, fakes.shell},
+                                                 m_sockets, fakes.shell, fakes.secrets},
                               m_dir->path());
         MonitorRecorder seen(monitor);
         core::MonitorSettings settings = watching(QStringLiteral("127.0.0.1"), 0.2);

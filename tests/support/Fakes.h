@@ -15,7 +15,7 @@ namespace sondrel::test {
 
 using namespace sondrel::platform;
 
-// Records every box; show() returns at once, as if the user pressed OK.
+// Records every box; show() returns at once, as if the user pressed OK, and ask() answers askAnswer.
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Shown {
@@ -29,6 +29,11 @@ public:
         if (onShow)
             onShow(shown.back());
     }
+    bool ask(const QString& text, const QString& title, MessageIcon icon) override
+    {
+        show(text, title, icon);
+        return askAnswer;
+    }
     QStringList texts() const
     {
         QStringList all;
@@ -38,6 +43,7 @@ public:
     }
     QList<Shown> shown;
     std::function<void(const Shown&)> onShow;
+    bool askAnswer = false;
 };
 
 // A real monotonic clock with a wall clock the test can pin.
@@ -184,6 +190,39 @@ public:
     std::unique_ptr<TcpSocket> create() override { return nullptr; }
 };
 
+// Keeps secrets in memory and answers through the event loop. With answers false it acts as a desktop without
+// a secret store: every call ends with NoStore and nothing is kept.
+class FakeSecretStore final : public SecretStore {
+public:
+    std::unique_ptr<PendingOperation> read(const QString& key, ReadDone done) override
+    {
+        const Status status = !answers ? Status::NoStore : secrets.contains(key) ? Status::Done : Status::Missing;
+        const QString secret = status == Status::Done ? secrets.value(key) : QString();
+        return std::make_unique<DeferredOperation>([done, status, secret] { done(status, secret); });
+    }
+    std::unique_ptr<PendingOperation> write(const QString& key, const QString& secret, Done done) override
+    {
+        if (answers)
+            secrets.insert(key, secret);
+        return answer(std::move(done));
+    }
+    std::unique_ptr<PendingOperation> remove(const QString& key, Done done) override
+    {
+        if (answers)
+            secrets.remove(key);
+        return answer(std::move(done));
+    }
+    bool answers = true;
+    QHash<QString, QString> secrets;
+
+private:
+    std::unique_ptr<PendingOperation> answer(Done done) const
+    {
+        const Status status = answers ? Status::Done : Status::NoStore;
+        return std::make_unique<DeferredOperation>([done, status] { done(status); });
+    }
+};
+
 // One fake of every platform interface; tests swap single members for real implementations.
 struct FakeSystem {
     FakeMessageBoxes messages;
@@ -195,8 +234,9 @@ struct FakeSystem {
     NullTcpSocketFactory nullTcp;
     TcpSocketFactory* tcp = &nullTcp;
     FakeDesktopShell shell;
+    FakeSecretStore secrets;
 
-    Services services() { return Services{messages, clock, connection, echo, resolver, http, *tcp, shell}; }
+    Services services() { return Services{messages, clock, connection, echo, resolver, http, *tcp, shell, secrets}; }
 };
 
 } // namespace sondrel::test
