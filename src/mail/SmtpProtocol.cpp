@@ -1,5 +1,6 @@
 #include "mail/SmtpProtocol.h"
 
+#include "mail/MimeMessage.h"
 #include "platform/CodePage.h"
 #include "store/FixedText.h"
 
@@ -25,6 +26,98 @@ bool isContinuationLine(QByteArrayView line)
 QByteArray commandLine(QStringView text)
 {
     return platform::toCodePage(text) + "\r\n";
+}
+
+// Every line break (CR LF, LF or CR) as CR LF.
+QByteArray withCrLf(QByteArrayView in)
+{
+    QByteArray out;
+    out.reserve(in.size() + in.size() / 16 + 2);
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const char c = in[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < in.size() && in[i + 1] == '\n')
+                ++i;
+            out.append("\r\n", 2);
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+// A line of CR LF text that begins with "." gets one more in front, so that no line reads as the end of DATA.
+QByteArray dotStuffed(QByteArrayView in)
+{
+    QByteArray out;
+    out.reserve(in.size() + in.size() / 16 + 2);
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == '.' && (i == 0 || in[i - 1] == '\n'))
+            out.append('.');
+        out.append(in[i]);
+    }
+    return out;
+}
+
+QByteArray base64Of(QStringView text)
+{
+    return text.toUtf8().toBase64();
+}
+
+bool isAscii(QStringView text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128; });
+}
+
+// The three lines that say how a UTF-8 plain text body travels.
+QByteArray mimeLines(bool eightBit)
+{
+    return QByteArrayLiteral("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                             "Content-Transfer-Encoding: ") +
+           (eightBit ? "8bit" : "quoted-printable") + "\r\n";
+}
+
+// "Name <address>", as a message in the code page shows sender and recipient.
+QString namedAddress(QStringView name, QStringView address)
+{
+    return blankControls(name) + QStringLiteral(" <") + blankControls(address) + u'>';
+}
+
+// The message in the code page, with the given To line (CR LF included).
+QByteArray codePageMessageData(const SmtpMessage& message, const QByteArray& toLine, const QString& date,
+                               const QString& messageId)
+{
+    const QString from = QStringLiteral("From:") + namedAddress(message.senderName, message.senderAddress);
+    QString rest = QStringLiteral("Subject:") + blankControls(message.subject) + QStringLiteral("\r\n");
+    rest += QStringLiteral("Date: ") + blankControls(date) + QStringLiteral("\r\n");
+    rest += QStringLiteral("Message-ID: ") + blankControls(messageId) + QStringLiteral("\r\n\r\n");
+    return platform::toCodePage(from) + "\r\n" + toLine + platform::toCodePage(rest) + encodeMessageText(message.text) +
+           "\r\n\r\n\r\n.\r\n";
+}
+
+// The From, To and Subject lines of a message that is not ASCII: each name and the subject as encoded words, the
+// first word sized to fit after the header's name, and the addresses in UTF-8 as typed. An empty name leaves a
+// blank before the address, as in an ASCII message.
+QByteArray mimeAddressHeaders(const SmtpMessage& message, const QStringList& recipients)
+{
+    const auto words = [](QByteArrayView header, QStringView text) {
+        return encodedWords(blankControls(text), kMimeLineWidth - header.size());
+    };
+    const auto withName = [&words](QByteArrayView header, QStringView name) {
+        QList<QByteArray> pieces = words(header, name);
+        if (pieces.isEmpty())
+            pieces.append(QByteArray());
+        return pieces;
+    };
+    const auto angled = [](QStringView address) { return '<' + blankControls(address).toUtf8() + '>'; };
+
+    QList<QByteArray> from = withName("From:", message.senderName);
+    from.append(angled(message.senderAddress));
+    QList<QByteArray> to = withName("To:", message.recipientName);
+    for (qsizetype i = 0; i < recipients.size(); ++i)
+        to.append(angled(recipients[i]) + (i + 1 < recipients.size() ? "," : ""));
+    return foldedHeader("From:", from) + foldedHeader("To:", to) +
+           foldedHeader("Subject:", words("Subject:", message.subject));
 }
 
 } // namespace
@@ -90,6 +183,41 @@ bool invitesMessage(QByteArrayView code)
 bool acceptsRecipient(QByteArrayView code)
 {
     return isAcceptedCode(code) || code == "251";
+}
+
+SmtpExtensions parseEhloReply(QByteArrayView reply)
+{
+    SmtpExtensions extensions;
+    if (replyCode(reply) != "250")
+        return extensions;
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    // The first line greets with the server's name and announces nothing.
+    for (qsizetype start = reply.indexOf('\n') + 1; start > 0 && start < reply.size();) {
+        const qsizetype end = reply.indexOf('\n', start);
+        QByteArrayView line = reply.sliced(start, (end < 0 ? reply.size() : end) - start);
+        start = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.size() < 4)
+            continue;
+        QByteArrayView rest = line.sliced(4);
+        qsizetype keywordEnd = 0;
+        while (keywordEnd < rest.size() && !isBlank(rest[keywordEnd]) && rest[keywordEnd] != '=')
+            ++keywordEnd;
+        const QByteArray keyword = rest.first(keywordEnd).toByteArray().toUpper();
+        if (keyword == "STARTTLS") {
+            extensions.startTls = true;
+        } else if (keyword == "8BITMIME") {
+            extensions.eightBitMime = true;
+        } else if (keyword == "AUTH") {
+            rest = rest.sliced(qMin(keywordEnd + 1, rest.size()));
+            for (const QByteArray& mechanism : rest.toByteArray().toUpper().replace('\t', ' ').split(' ')) {
+                extensions.authPlain = extensions.authPlain || mechanism == "PLAIN";
+                extensions.authLogin = extensions.authLogin || mechanism == "LOGIN";
+            }
+        }
+    }
+    return extensions;
 }
 
 SmtpEndpoint parseSmtpHost(QStringView hostText)
@@ -160,27 +288,59 @@ QByteArray quitCommand()
     return QByteArrayLiteral("QUIT\r\n");
 }
 
+QByteArray ehloCommand(QStringView domain)
+{
+    return commandLine(QString(QStringLiteral("EHLO ") + blankControls(domain)));
+}
+
+QByteArray startTlsCommand()
+{
+    return QByteArrayLiteral("STARTTLS\r\n");
+}
+
+QByteArray mailFromCommand(QStringView senderAddress, bool eightBit)
+{
+    QByteArray line = mailFromCommand(senderAddress);
+    if (eightBit)
+        line.insert(line.size() - 2, " BODY=8BITMIME");
+    return line;
+}
+
+QByteArray authPlainCommand(QStringView user, QStringView password)
+{
+    QString credentials;
+    credentials.append(u'\0').append(user).append(u'\0').append(password);
+    return "AUTH PLAIN " + base64Of(credentials) + "\r\n";
+}
+
+QByteArray authLoginCommand()
+{
+    return QByteArrayLiteral("AUTH LOGIN\r\n");
+}
+
+QByteArray base64Line(QStringView text)
+{
+    return base64Of(text) + "\r\n";
+}
+
+QStringList splitRecipients(QStringView text)
+{
+    QStringList addresses;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != u',' && text[i] != u';')
+            continue;
+        QString address = store::trimSpaces(text.sliced(start, i - start));
+        if (!address.isEmpty())
+            addresses.append(std::move(address));
+        start = i + 1;
+    }
+    return addresses;
+}
+
 QByteArray encodeMessageText(QStringView text)
 {
-    const QByteArray in = platform::toCodePage(text);
-    QByteArray out;
-    out.reserve(in.size() + in.size() / 16 + 2);
-    bool atLineStart = true;
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        const char c = in[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < in.size() && in[i + 1] == '\n')
-                ++i;
-            out.append("\r\n", 2);
-            atLineStart = true;
-            continue;
-        }
-        if (atLineStart && c == '.')
-            out.append('.');
-        out.append(c);
-        atLineStart = false;
-    }
-    return out;
+    return dotStuffed(withCrLf(platform::toCodePage(text)));
 }
 
 QString dateHeaderValue(const QDateTime& when)
@@ -213,19 +373,42 @@ QString messageIdValue(QStringView senderAddress, const QDateTime& when, quint64
 
 QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId)
 {
-    QString head;
-    head += QStringLiteral("From:") + blankControls(message.senderName) + QStringLiteral(" <") +
-            blankControls(message.senderAddress) + QStringLiteral(">\r\n");
-    head += QStringLiteral("To:") + blankControls(message.recipientName) + QStringLiteral(" <") +
-            blankControls(message.recipientAddress) + QStringLiteral(">\r\n");
-    head += QStringLiteral("Subject:") + blankControls(message.subject) + QStringLiteral("\r\n");
-    head += QStringLiteral("Date: ") + blankControls(date) + QStringLiteral("\r\n");
-    head += QStringLiteral("Message-ID: ") + blankControls(messageId) + QStringLiteral("\r\n\r\n");
-    const QByteArray body = encodeMessageText(message.text);
-    QByteArray data;
-    data.reserve(head.size() + body.size() + 16);
-    data += platform::toCodePage(head);
-    data += body;
+    const QString to = QStringLiteral("To:") + namedAddress(message.recipientName, message.recipientAddress);
+    return codePageMessageData(message, platform::toCodePage(to) + "\r\n", date, messageId);
+}
+
+bool isAsciiMessage(const SmtpMessage& message)
+{
+    return isAscii(message.senderName) && isAscii(message.senderAddress) && isAscii(message.recipientName) &&
+           isAscii(message.recipientAddress) && isAscii(message.subject) && isAscii(message.text);
+}
+
+QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId,
+                       MessageEncoding encoding)
+{
+    QStringList recipients = splitRecipients(message.recipientAddress);
+    // A text without any address keeps what was typed, so that the To line shows it as the three-argument form does.
+    if (recipients.isEmpty())
+        recipients.append(message.recipientAddress);
+    if (isAsciiMessage(message)) {
+        QList<QByteArray> pieces;
+        for (qsizetype i = 0; i < recipients.size(); ++i) {
+            QString piece = i == 0 ? namedAddress(message.recipientName, recipients[i])
+                                   : u'<' + blankControls(recipients[i]) + u'>';
+            if (i + 1 < recipients.size())
+                piece += u',';
+            pieces.append(platform::toCodePage(piece));
+        }
+        return codePageMessageData(message, foldedHeader("To:", pieces), date, messageId);
+    }
+
+    const QByteArray text = withCrLf(message.text.toUtf8());
+    const bool eightBit = encoding.eightBit && fitsEightBit(text);
+    QByteArray data = mimeAddressHeaders(message, recipients);
+    data += "Date: " + blankControls(date).toUtf8() + "\r\n";
+    data += "Message-ID: " + blankControls(messageId).toUtf8() + "\r\n";
+    data += mimeLines(eightBit) + "\r\n";
+    data += dotStuffed(eightBit ? text : quotedPrintable(text));
     data += "\r\n\r\n\r\n.\r\n";
     return data;
 }

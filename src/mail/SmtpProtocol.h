@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -41,6 +42,17 @@ bool invitesMessage(QByteArrayView code);
 // RCPT TO also succeeds with 251, "user not local; will forward".
 bool acceptsRecipient(QByteArrayView code);
 
+// The service extensions a whole EHLO reply announces, one keyword with its parameters on every line after the
+// first. Keywords and mechanisms are read in any case; "AUTH" lists its mechanisms after a blank, or after "=" as
+// older servers write it. A reply other than 250 announces nothing.
+struct SmtpExtensions {
+    bool startTls = false;
+    bool authPlain = false;
+    bool authLogin = false;
+    bool eightBitMime = false;
+};
+SmtpExtensions parseEhloReply(QByteArrayView reply);
+
 // Where to connect: the trimmed host text, optionally followed by ":" and a port (25 without one).
 struct SmtpEndpoint {
     QString host;
@@ -63,6 +75,20 @@ QByteArray mailFromCommand(QStringView senderAddress);
 QByteArray rcptToCommand(QStringView recipientAddress);
 QByteArray dataCommand();
 QByteArray quitCommand();
+QByteArray ehloCommand(QStringView domain);
+QByteArray startTlsCommand();
+// "MAIL FROM:<a> BODY=8BITMIME" when eightBit, so that the server passes the 8bit message on unchanged.
+QByteArray mailFromCommand(QStringView senderAddress, bool eightBit);
+
+// The login lines carry the UTF-8 bytes of user and password in base64, so any character can be sent.
+// "AUTH PLAIN " and the base64 of NUL, user, NUL, password.
+QByteArray authPlainCommand(QStringView user, QStringView password);
+QByteArray authLoginCommand();
+// One answer to a prompt of AUTH LOGIN: the base64 of the text.
+QByteArray base64Line(QStringView text);
+
+// The addresses of a recipient text: the parts between "," and ";", trimmed of blanks, empty ones left out.
+QStringList splitRecipients(QStringView text);
 
 // The message text made transparent for the wire: every line break (CR LF, LF or CR) becomes CR LF and a
 // line beginning with "." gets one more "." in front.
@@ -86,5 +112,23 @@ struct SmtpMessage {
 // Everything sent after the server has accepted DATA: the From, To, Subject, Date and Message-ID lines,
 // the empty line, the message text, three line breaks and the final "." line.
 QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId);
+
+// How the message may travel: eightBit when the server announced 8BITMIME.
+struct MessageEncoding {
+    bool eightBit = false;
+};
+
+// True when every text of the message is ASCII, so that it needs no MIME.
+bool isAsciiMessage(const SmtpMessage& message);
+
+// Everything sent after DATA, with a To line that names every address of splitRecipients(recipientAddress): the
+// first after the recipient name, the others alone, separated by ", " and folded between addresses once the line
+// would pass 76 characters. For a single address typed without blanks around it that line, and for an ASCII
+// message every other byte, is what the three-argument messageData gives.
+// Any other message is MIME in UTF-8: the subject and the names as encoded words, the addresses as typed, the
+// MIME lines after Message-ID, and the body as quoted-printable, or as 8bit when the encoding allows it and the
+// body fits 8bit (no NUL, no line over 998 bytes).
+QByteArray messageData(const SmtpMessage& message, const QString& date, const QString& messageId,
+                       MessageEncoding encoding);
 
 } // namespace sondrel::mail

@@ -1,9 +1,33 @@
 #include "mail/SmtpProtocol.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
 
 using namespace sondrel::mail;
+
+namespace {
+
+// The lines of message data as the server stores them: split at every CR LF, with the dot-stuffing undone.
+QByteArrayList receivedLines(QByteArrayView data)
+{
+    QByteArrayList lines;
+    for (qsizetype start = 0; start < data.size();) {
+        qsizetype end = data.indexOf("\r\n", start);
+        if (end < 0)
+            end = data.size();
+        const QByteArrayView line = data.sliced(start, end - start);
+        lines.append((line.startsWith('.') ? line.sliced(1) : line).toByteArray());
+        start = end + 2;
+    }
+    return lines;
+}
+
+} // namespace
 
 class TestSmtpProtocol : public QObject {
     Q_OBJECT
@@ -141,7 +165,172 @@ private slots:
                  QStringLiteral("<20240305070809010.0000000000000abc@mail.example.org>"));
         QVERIFY(messageIdValue(u"joe@bad domain", when, 1).endsWith(u"@localhost>"));
     }
+
+    void ehloReply_announcesExtensions_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("announced");
+        QTest::newRow("all, mechanisms among others")
+            << QByteArray("250-mail.example.org greets you\r\n250-SIZE 1000\r\n250-STARTTLS\r\n"
+                          "250-AUTH CRAM-MD5 PLAIN XOAUTH2 LOGIN\r\n250 8BITMIME\r\n")
+            << "tls plain login 8bit";
+        QTest::newRow("old AUTH= form, lower case, bare LF")
+            << QByteArray("250-x\n250-auth=login\n250-starttls\n250 8bitmime\n") << "tls login 8bit";
+        QTest::newRow("keywords must match whole")
+            << QByteArray("250-x\r\n250-STARTTLSX\r\n250-AUTHPLAIN\r\n250-AUTH PLAINX LOGINS\r\n250 X-8BITMIME\r\n")
+            << "";
+        QTest::newRow("greeting only") << QByteArray("250 STARTTLS\r\n") << "";
+        QTest::newRow("refused") << QByteArray("502-STARTTLS\r\n502 AUTH PLAIN\r\n") << "";
+    }
+    void ehloReply_announcesExtensions()
+    {
+        QFETCH(QByteArray, reply);
+        const SmtpExtensions found = parseEhloReply(reply);
+        QTEST(QStringList({found.startTls ? "tls" : "", found.authPlain ? "plain" : "", found.authLogin ? "login" : "",
+                           found.eightBitMime ? "8bit" : ""})
+                  .join(u' ')
+                  .simplified(),
+              "announced");
+    }
+
+    void loginAndExtensionCommands()
+    {
+        QCOMPARE(ehloCommand(u"mail.example.org\r\nQUIT"), QByteArray("EHLO mail.example.org  QUIT\r\n"));
+        QCOMPARE(startTlsCommand(), QByteArray("STARTTLS\r\n"));
+        QCOMPARE(authPlainCommand(u"me@example.org", u"s\u00E9cret"),
+                 QByteArray("AUTH PLAIN AG1lQGV4YW1wbGUub3JnAHPDqWNyZXQ=\r\n"));
+        QCOMPARE(authLoginCommand(), QByteArray("AUTH LOGIN\r\n"));
+        QCOMPARE(base64Line(u"me@example.org"), QByteArray("bWVAZXhhbXBsZS5vcmc=\r\n"));
+        QCOMPARE(base64Line(u"s\u00E9cret"), QByteArray("c8OpY3JldA==\r\n"));
+        QCOMPARE(mailFromCommand(u" joe@example.org ", true),
+                 QByteArray("MAIL FROM:<joe@example.org> BODY=8BITMIME\r\n"));
+        QCOMPARE(mailFromCommand(u" joe@example.org ", false), mailFromCommand(u" joe@example.org "));
+    }
+
+    void recipientText_isSplitIntoAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::newRow("single, trimmed") << "  ann@example.org " << QStringList{"ann@example.org"};
+        QTest::newRow("comma and blank") << "ann@x.org, bob@y.org" << QStringList{"ann@x.org", "bob@y.org"};
+        QTest::newRow("semicolons, empties and blanks")
+            << " ;ann@x.org;; , bob@y.org ;cy@z.org, " << QStringList{"ann@x.org", "bob@y.org", "cy@z.org"};
+        QTest::newRow("nothing") << " , ; " << QStringList{};
+    }
+    void recipientText_isSplitIntoAddresses()
+    {
+        QFETCH(QString, text);
+        QTEST(splitRecipients(text), "addresses");
+    }
+
+    // An ASCII message is sent as before, whatever the server announced; only the To line names every recipient.
+    void asciiMessage_keepsTodaysBytes_data()
+    {
+        QTest::addColumn<QString>("recipients");
+        QTest::addColumn<QByteArray>("toLine");
+        QTest::newRow("one recipient") << "ann@example.org" << QByteArray("To:Ann <ann@example.org>\r\n");
+        QTest::newRow("several") << "ann@example.org, bob@example.org;; cy@example.org ,"
+                                 << QByteArray("To:Ann <ann@example.org>, <bob@example.org>, <cy@example.org>\r\n");
+        QTest::newRow("a long list folds between addresses")
+            << "annabel.longname@example.org,bob.longername@example.org,cy.evenlongername@example.org"
+            << QByteArray("To:Ann <annabel.longname@example.org>, <bob.longername@example.org>,\r\n"
+                          " <cy.evenlongername@example.org>\r\n");
+    }
+    void asciiMessage_keepsTodaysBytes()
+    {
+        QFETCH(QString, recipients);
+        QFETCH(QByteArray, toLine);
+        const SmtpMessage message{"N", "a@b", "Ann", recipients, "Hi\r\nBcc: evil@c", ".body\nline \n"};
+        QVERIFY(isAsciiMessage(message));
+        const QByteArray before = messageData(message, "D", "<I>");
+        const qsizetype to = before.indexOf("\r\nTo:") + 2;
+        const QByteArray expected = before.first(to) + toLine + before.sliced(before.indexOf("\r\nSubject:") + 2);
+        QCOMPARE(messageData(message, "D", "<I>", {false}), expected);
+        QCOMPARE(messageData(message, "D", "<I>", {true}), expected);
+    }
+
+    // What is typed in any script reaches the reader unchanged: Python's email package reads the message back.
+    // The subject spans several encoded words, with a boundary inside its run of four-byte characters. The name
+    // fits one word: Python 3.11 keeps the blank between two encoded words of a display name.
+    void mimeMessage_readsBackAsTyped_data()
+    {
+        QTest::addColumn<bool>("eightBit");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("transfer");
+        const QString body = QStringLiteral("Сайт снова отвечает.\n.точка в начале строки\nпробел в конце \n"
+                                            "равно = и\tтаб\n\n") +
+                             QString(30, u'ж') + QStringLiteral(" длинная строка ") + QString(60, u'ы') +
+                             QStringLiteral("\r\nконец");
+        QTest::newRow("quoted-printable") << false << body << "quoted-printable";
+        QTest::newRow("8bit") << true << body << "8bit";
+        QTest::newRow("8bit, but a line too long for it")
+            << true << QStringLiteral("начало\n") + QString(500, u'ы') << "quoted-printable";
+    }
+    void mimeMessage_readsBackAsTyped()
+    {
+        QFETCH(bool, eightBit);
+        QFETCH(QString, body);
+        QFETCH(QString, transfer);
+        const SmtpMessage message{QStringLiteral("Nadia Орлова 🌻"),
+                                  "nadia@example.org",
+                                  QStringLiteral("Борис"),
+                                  "boris@example.org; anna@example.org",
+                                  QStringLiteral("Сайт example.org снова доступен 🌻🌻🌻🌻🌻🌻🌻🌻🌻🌻🌻🌻\r\n"
+                                                 "Bcc: evil@example.org\r\nпроверка прошла успешно"),
+                                  body};
+        QVERIFY(!isAsciiMessage(message));
+        const QByteArray data =
+            messageData(message, "Tue, 05 Mar 2024 07:08:09 +0000", "<1.2@example.org>", {eightBit});
+        QVERIFY(data.endsWith("\r\n.\r\n"));
+        const QByteArrayList lines = receivedLines(QByteArrayView(data).chopped(3));
+        const qsizetype headEnd = lines.indexOf(QByteArray());
+        QVERIFY(headEnd > 0);
+        qsizetype softBreaks = 0;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QByteArray& line = lines[i];
+            const bool eightBitLine = i > headEnd && transfer == u"8bit";
+            QVERIFY2(line.size() <= (eightBitLine ? 998 : 76), line.constData());
+            QVERIFY2(!line.contains('\r') && !line.contains('\n'), line.constData());
+            // Anything but 8bit is ASCII, with no blank at the end of a line for a relay to trim.
+            const bool sevenBit = std::all_of(line.cbegin(), line.cend(), [](char c) { return c > 0; }) &&
+                                  !line.endsWith(' ') && !line.endsWith('\t');
+            QVERIFY2(eightBitLine || sevenBit, line.constData());
+            softBreaks += i > headEnd && line.endsWith('=');
+        }
+        QCOMPARE(softBreaks > 0, transfer != u"8bit");
+
+        if (!QFile::exists("/usr/bin/python3"))
+            QSKIP("python3 is not installed");
+        QProcess python;
+        QSignalSpy ended(&python, &QProcess::finished);
+        python.start("/usr/bin/python3",
+                     {"-c", "import email, email.policy, json, sys\n"
+                            "m = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)\n"
+                            "print(json.dumps({'headers': list(m.keys()), 'subject': str(m['Subject']),\n"
+                            "  'from': [[a.display_name, a.addr_spec] for a in m['From'].addresses],\n"
+                            "  'to': [[a.display_name, a.addr_spec] for a in m['To'].addresses],\n"
+                            "  'transfer': str(m['Content-Transfer-Encoding']),\n"
+                            "  'body': m.get_content().replace('\\r\\n', '\\n'),\n"
+                            "  'defects': len(m.defects) + sum(len(m[h].defects) for h in m.keys())}))\n"});
+        python.write(lines.join("\r\n") + "\r\n");
+        python.closeWriteChannel();
+        QVERIFY(ended.wait(20000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+
+        const QString typedBody = QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) + "\n\n\n";
+        const QJsonObject expected{
+            {"headers", QJsonArray{"From", "To", "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type",
+                                   "Content-Transfer-Encoding"}},
+            {"subject", QString(message.subject).replace(QStringLiteral("\r\n"), QStringLiteral("  "))},
+            {"from", QJsonArray{QJsonArray{message.senderName, "nadia@example.org"}}},
+            {"to",
+             QJsonArray{QJsonArray{QStringLiteral("Борис"), "boris@example.org"}, QJsonArray{"", "anna@example.org"}}},
+            {"transfer", transfer},
+            {"body", typedBody},
+            {"defects", 0}};
+        QCOMPARE(QJsonDocument::fromJson(python.readAllStandardOutput()).toJson(), QJsonDocument(expected).toJson());
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSmtpProtocol)
+QTEST_GUILESS_MAIN(TestSmtpProtocol)
 #include "tst_smtpprotocol.moc"
