@@ -210,8 +210,8 @@ int main(int argc, char* argv[])
     bench::NoShell shell;
     const platform::Services real = system.services(messages, shell);
     AlwaysConnected connection;
-    const platform::Services services{messages,      real.clock, connection, real.echo,
-                                      real.resolver, real.http,  sockets,    real.shell};
+    const platform::Services services{messages,  real.clock, connection, real.echo,   real.resolver,
+                                      real.http, sockets,    real.shell, real.secrets};
     QList<double> window;
     for (int run = 0; run < 3; ++run) {
         const QString expected = sink.nextPath();

@@ -56,7 +56,9 @@ int main(int argc, char* argv[])
 
     platform::QtTcpSocketFactory sockets;
     platform::SteadyClock clock;
-    const mail::SmtpFields fields{host, {"Watcher", "me@example.org", "Ops", "ops@example.org", "Site", "Body"}};
+    mail::SmtpFields fields;
+    fields.host = host;
+    fields.message = {"Watcher", "me@example.org", "Ops", "ops@example.org", "Site", "Body"};
     const qint64 before = bench::statusKb("VmRSS");
     QList<double> ends;
     int errors = 0;

@@ -2,11 +2,14 @@
 
 #include "app/FormGeometry.h"
 #include "mail/EmailSettings.h"
+#include "mail/MailSecurity.h"
 #include "mail/NotificationMessage.h"
+#include "mail/TrustedCertificates.h"
 #include "platform/NumberText.h"
 #include "store/FixedText.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +57,7 @@ SendMailWindow::SendMailWindow(platform::Services services, QString programFolde
     : QWidget(parent, Qt::Window)
     , m_services(services)
     , m_programFolder(std::move(programFolder))
+    , m_passwords(services.secrets, m_programFolder)
     , m_replyTimeoutMs(SmtpSession::kReplyTimeoutMs)
 {
     setObjectName(QStringLiteral("frmSendMail"));
@@ -68,7 +72,7 @@ SendMailWindow::~SendMailWindow()
 
 void SendMailWindow::buildControls()
 {
-    setFixedSize(442, 327);
+    setFixedSize(442, 420);
 
     label(this, "Label1", QStringLiteral("SMTP Host:"), twips(360, 120, 1035, 195), true);
     txtHost = place(new QLineEdit(this), "txtHost", twips(1875, 120, 3015, 285));
@@ -106,9 +110,22 @@ void SendMailWindow::buildControls()
     Command1 = place(new QPushButton(QStringLiteral("Save"), this), "Command1", twips(1920, 4440, 1215, 375));
     cmdClose = place(new QPushButton(QStringLiteral("&Close"), this), "cmdClose", twips(3360, 4440, 1215, 375));
 
-    const QList<QWidget*> tabOrder = {txtHost,    txtSenderName, txtSender, txtRecipientName, txtRecipient,
-                                      txtSubject, txtMessage,    Command1,  cmdSend,          cmdClose,
-                                      Option1_0,  Option1_1,     Text1};
+    // Connection security and login, below the original controls so that those keep their places.
+    label(this, "lblSecurity", QStringLiteral("Security:"), twips(360, 4980, 1035, 195), true);
+    cboSecurity = place(new QComboBox(this), "cboSecurity", twips(1875, 4920, 1455, 315));
+    for (const SmtpSecurity security : {SmtpSecurity::None, SmtpSecurity::StartTls, SmtpSecurity::ImplicitTls})
+        cboSecurity->addItem(smtpSecurityName(security));
+    label(this, "lblUser", QStringLiteral("User name:"), twips(360, 5400, 1395, 195), true);
+    txtUser = place(new QLineEdit(this), "txtUser", twips(1875, 5355, 3015, 285));
+    label(this, "lblPassword", QStringLiteral("Password:"), twips(360, 5790, 1395, 195), true);
+    txtPassword = place(new QLineEdit(this), "txtPassword", twips(1875, 5745, 3015, 285));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    lblPasswordPlace = label(this, "lblPasswordPlace", QString(), twips(360, 6120, 6135, 195));
+    lblPasswordPlace->setWordWrap(true);
+
+    const QList<QWidget*> tabOrder = {txtHost,    txtSenderName, txtSender, txtRecipientName, txtRecipient, txtSubject,
+                                      txtMessage, Command1,      cmdSend,   cmdClose,         Option1_0,    Option1_1,
+                                      Text1,      cboSecurity,   txtUser,   txtPassword};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -137,6 +154,42 @@ void SendMailWindow::Form_Load()
     txtMessage->setPlainText(settings.MessageBody);
     (store::isTrue(settings.AttachLog) ? Option1_0 : Option1_1)->setChecked(true);
     Text1->setText(QString::number(settings.DisconnectDelay));
+
+    const MailSecurityFile securityFile(m_programFolder);
+    const std::optional<MailSecurity> security = securityFile.load(&error);
+    if (!security) {
+        m_services.messages.show(
+            QStringLiteral("The e-mail settings could not be read from %1: %2").arg(securityFile.path(), error),
+            platform::applicationTitle(), platform::MessageIcon::Exclamation);
+    }
+    cboSecurity->setCurrentIndex(int(security.value_or(MailSecurity{}).security));
+    txtUser->setText(security.value_or(MailSecurity{}).user);
+    loadPassword();
+}
+
+void SendMailWindow::loadPassword()
+{
+    txtPassword->clear();
+    showPasswordPlace(core::PasswordPlace::Nowhere);
+    if (store::trimSpaces(txtUser->text()).isEmpty())
+        return;
+    m_passwords.load(endpoint().first, store::trimSpaces(txtUser->text()),
+                     [this](const QString& password, core::PasswordPlace where) {
+                         txtPassword->setText(password);
+                         showPasswordPlace(where);
+                     });
+}
+
+void SendMailWindow::showPasswordPlace(core::PasswordPlace place)
+{
+    lblPasswordPlace->setText(core::passwordPlaceSentence(place, m_passwords.filePath()));
+}
+
+std::pair<QString, quint16> SendMailWindow::endpoint() const
+{
+    const SmtpEndpoint parsed = parseSmtpHost(txtHost->text());
+    const auto security = SmtpSecurity(qMax(0, cboSecurity->currentIndex()));
+    return {parsed.host, parsed.portText.isEmpty() ? defaultPort(security) : parsed.port};
 }
 
 void SendMailWindow::cmdSend_Click()
@@ -193,6 +246,25 @@ void SendMailWindow::Command1_Click()
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
         return;
     }
+    const MailSecurityFile securityFile(m_programFolder);
+    const MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text())};
+    if (!securityFile.save(security, &error)) {
+        m_services.messages.show(
+            QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(securityFile.path(), error),
+            platform::applicationTitle(), platform::MessageIcon::Exclamation);
+        return;
+    }
+    if (!security.user.isEmpty()) {
+        m_passwords.save(endpoint().first, security.user, txtPassword->text(),
+                         [this](core::PasswordPlace where, const QString& failure) {
+                             showPasswordPlace(where);
+                             if (!failure.isEmpty())
+                                 m_services.messages.show(QStringLiteral("The password could not be saved to %1: %2")
+                                                              .arg(m_passwords.filePath(), failure),
+                                                          platform::applicationTitle(),
+                                                          platform::MessageIcon::Exclamation);
+                         });
+    }
     showMessage(QStringLiteral("Saved"));
 }
 
@@ -209,6 +281,28 @@ void SendMailWindow::closeEvent(QCloseEvent* event)
     updateSendButton();
     event->accept();
     emit closedByUser();
+}
+
+// A certificate no authority vouches for may still be the one the user expects, such as a local mail bridge's:
+// the user may trust exactly this one for this host and port. The default answer declines.
+void SendMailWindow::offerToTrust(const core::MailDelivery::Result& result)
+{
+    const auto [host, port] = endpoint();
+    const QString question =
+        QStringLiteral("The server's certificate was not accepted:\n%1\n\nIts SHA-256 fingerprint is\n%2\n\n"
+                       "Trust exactly this certificate for %3 port %4 from now on? Answer Yes only if you know it is "
+                       "your server's own.")
+            .arg(result.text, certificateFingerprint(result.certificate), host)
+            .arg(port);
+    if (result.certificate.isEmpty() ||
+        !m_services.messages.ask(question, QStringLiteral("Certificate Error"), platform::MessageIcon::Exclamation))
+        return;
+    QString error;
+    TrustedCertificates trusted(m_programFolder);
+    if (!trusted.trust(host, port, result.certificate, &error))
+        m_services.messages.show(
+            QStringLiteral("The certificate could not be saved to %1: %2").arg(trusted.path(), error),
+            platform::applicationTitle(), platform::MessageIcon::Exclamation);
 }
 
 // Ends the delivery without a word. It may be emitting right now, so it goes from the event loop.
@@ -246,6 +340,11 @@ SmtpFields SendMailWindow::currentFields() const
     fields.message.recipientAddress = txtRecipient->text();
     fields.message.subject = txtSubject->text();
     fields.message.text = messageText();
+    fields.security = SmtpSecurity(qMax(0, cboSecurity->currentIndex()));
+    fields.user = store::trimSpaces(txtUser->text());
+    fields.password = txtPassword->text();
+    const auto [host, port] = endpoint();
+    fields.trustedCertificate = TrustedCertificates(m_programFolder).certificateFor(host, port);
     return fields;
 }
 
@@ -261,9 +360,15 @@ void SendMailWindow::onExchangeEnded(const core::MailDelivery::Result& result)
     using Outcome = core::MailDelivery::Outcome;
     updateSendButton();
     switch (result.outcome) {
-    case Outcome::Sent:
-        m_services.messages.show(QStringLiteral("Message sent successfuly."), platform::applicationTitle(),
-                                 platform::MessageIcon::Information);
+    case Outcome::Sent: {
+        QString text = QStringLiteral("Message sent successfuly.");
+        if (!result.refusedRecipients.isEmpty())
+            text += QStringLiteral("\n\nThe server refused these recipients:\n") + result.refusedRecipients.join(u'\n');
+        m_services.messages.show(text, platform::applicationTitle(), platform::MessageIcon::Information);
+        break;
+    }
+    case Outcome::CertificateRejected:
+        offerToTrust(result);
         break;
     case Outcome::ServerError:
         m_services.messages.show(QStringLiteral("SMTP Error: ") + result.text, QStringLiteral("SMTP Error"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/MailDelivery.h"
+#include "core/PasswordVault.h"
 #include "platform/Services.h"
 
 #include <QWidget>
@@ -8,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -53,6 +56,11 @@ private:
     mail::SmtpFields currentFields() const;
     const QString& messageText() const;
     void onExchangeEnded(const core::MailDelivery::Result& result);
+    void offerToTrust(const core::MailDelivery::Result& result);
+    void loadPassword();
+    void showPasswordPlace(core::PasswordPlace place);
+    // The host name and port the e-mail goes to, as the host field and the security choice give them.
+    std::pair<QString, quint16> endpoint() const;
     void dropDelivery();
     void updateSendButton();
     void showMessage(const QString& text);
@@ -70,9 +78,14 @@ private:
     QLineEdit* Text1 = nullptr;        // disconnect delay in seconds
     QPushButton* Command1 = nullptr;   // "Save"
     QPushButton* cmdClose = nullptr;   // "&Close"
+    QComboBox* cboSecurity = nullptr;  // "None", "STARTTLS", "SSL/TLS"
+    QLineEdit* txtUser = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QLabel* lblPasswordPlace = nullptr; // where the password is kept
 
     platform::Services m_services;
     QString m_programFolder;
+    core::PasswordVault m_passwords;
     core::MailDelivery* m_delivery = nullptr;     // owned as a child; the current or last attempt
     mutable std::optional<QString> m_messageText; // the message field's text, read once per change
     int m_replyTimeoutMs;

@@ -63,12 +63,16 @@ void MailDelivery::onSessionFinished(const mail::SmtpSession::Result& result)
     case From::ServerError:
         outcome = Outcome::ServerError;
         break;
+    case From::CertificateRejected:
+        outcome = Outcome::CertificateRejected;
+        endAttemptSoon();
+        break;
     case From::SocketError:
         // A failed socket gets no further reply: the attempt ends without waiting the delay.
         endAttemptSoon();
         break;
     }
-    endExchange({outcome, result.text, result.errorNumber});
+    endExchange({outcome, result.text, result.errorNumber, result.refusedRecipients, result.certificate});
 }
 
 void MailDelivery::endExchange(const Result& result)

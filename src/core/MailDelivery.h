@@ -19,17 +19,30 @@ class MailDelivery final : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Sent,            // QUIT was answered with another code than 220, 250 or 354, normally 221
-        ClosedAfterQuit, // QUIT was answered with an accepted code
-        ServerError,     // a reply before QUIT had another code; text is the whole reply
-        SocketError,     // the socket failed, the port was bad or the server fell silent
-        NoConnection,    // the system has no Internet connection; nothing was sent
+        Sent,                // QUIT was answered with another code than 220, 250 or 354, normally 221
+        ClosedAfterQuit,     // QUIT was answered with an accepted code
+        ServerError,         // a reply before QUIT had another code; text is the whole reply
+        SocketError,         // the socket failed, the port was bad or the server fell silent
+        NoConnection,        // the system has no Internet connection; nothing was sent
+        CertificateRejected, // the server's certificate failed the checks; nothing was sent
     };
     Q_ENUM(Outcome)
     struct Result {
+        Result() = default;
+        Result(Outcome outcome, QString text, int errorNumber = 0, QStringList refusedRecipients = {},
+               QByteArray certificate = {})
+            : outcome(outcome)
+            , text(std::move(text))
+            , errorNumber(errorNumber)
+            , refusedRecipients(std::move(refusedRecipients))
+            , certificate(std::move(certificate))
+        {
+        }
         Outcome outcome = Outcome::Sent;
         QString text; // the server's reply or the error's description
         int errorNumber = 0;
+        QStringList refusedRecipients; // "address: reply" for each recipient the server refused
+        QByteArray certificate;        // the rejected certificate (DER)
     };
 
     // fields is read each time a command is built; lingerSeconds each time a reply restarts the linger.

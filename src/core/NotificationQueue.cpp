@@ -1,9 +1,12 @@
 #include "core/NotificationQueue.h"
 
 #include "mail/EmailSettings.h"
+#include "mail/MailSecurity.h"
 #include "mail/NotificationMessage.h"
+#include "mail/TrustedCertificates.h"
 #include "store/LogFiles.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +34,12 @@ std::optional<Notification> composeNotification(const QString& programFolder, co
         fields.message.text = settings->MessageBody;
     }
     notification.lingerSeconds = std::max(0, int(settings->DisconnectDelay));
+    const mail::MailSecurity security = mail::MailSecurityFile(programFolder).load().value_or(mail::MailSecurity{});
+    fields.security = security.security;
+    fields.user = security.user;
+    const mail::SmtpEndpoint endpoint = mail::parseSmtpHost(fields.host);
+    const quint16 port = endpoint.portText.isEmpty() ? mail::defaultPort(fields.security) : endpoint.port;
+    fields.trustedCertificate = mail::TrustedCertificates(programFolder).certificateFor(endpoint.host, port);
     return notification;
 }
 
@@ -38,6 +47,7 @@ NotificationQueue::NotificationQueue(platform::Services services, QString progra
     : QObject(parent)
     , m_services(services)
     , m_programFolder(std::move(programFolder))
+    , m_passwords(services.secrets, m_programFolder)
 {
 }
 
@@ -51,9 +61,9 @@ void NotificationQueue::notify(const QString& recordNumber, std::function<void()
         QTimer::singleShot(0, this, std::move(done));
         return;
     }
+    auto fields = std::make_shared<mail::SmtpFields>(notification->fields);
     auto delivery = std::make_unique<MailDelivery>(
-        m_services, [fields = notification->fields] { return fields; },
-        [seconds = notification->lingerSeconds] { return seconds; });
+        m_services, [fields] { return *fields; }, [seconds = notification->lingerSeconds] { return seconds; });
     delivery->setReplyTimeout(m_replyTimeoutMs);
     MailDelivery* raw = delivery.get();
     connect(raw, &MailDelivery::exchangeEnded, this, [this, raw](const MailDelivery::Result& result) {
@@ -72,11 +82,11 @@ void NotificationQueue::notify(const QString& recordNumber, std::function<void()
     const bool busy = std::any_of(m_entries.begin(), m_entries.end(),
                                   [](const Entry& entry) { return entry.started && !entry.delivery->exchangeOver(); });
     if (busy) {
-        m_entries.push_back({std::move(delivery), nullptr, false});
+        m_entries.push_back({std::move(delivery), fields, nullptr, false});
         QTimer::singleShot(0, this, std::move(done));
         return;
     }
-    m_entries.push_back({std::move(delivery), std::move(done), false});
+    m_entries.push_back({std::move(delivery), fields, std::move(done), false});
     startNext();
 }
 
@@ -87,11 +97,22 @@ void NotificationQueue::startNext()
             return;
     }
     for (Entry& entry : m_entries) {
-        if (!entry.started) {
-            entry.started = true;
+        if (entry.started)
+            continue;
+        entry.started = true;
+        if (entry.fields->user.trimmed().isEmpty()) {
             entry.delivery->start();
             return;
         }
+        // The password is read when the notification is sent, from wherever the e-mail window kept it.
+        const QPointer<MailDelivery> delivery = entry.delivery.get();
+        m_passwords.load(mail::parseSmtpHost(entry.fields->host).host, entry.fields->user,
+                         [delivery, fields = entry.fields](const QString& password, PasswordPlace) {
+                             fields->password = password;
+                             if (delivery)
+                                 delivery->start();
+                         });
+        return;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/MailDelivery.h"
+#include "core/PasswordVault.h"
 
 #include <QObject>
 
@@ -17,8 +18,9 @@ struct Notification {
 };
 
 // The notification for the check numbered recordNumber: the stored settings (a missing sender name or subject
-// gets its default) and, when "Attach Log" is on, the run's lines 1 to that number. Nothing when the settings
-// cannot be read.
+// gets its default), the connection security and login name, a certificate the user trusts for the server, and,
+// when "Attach Log" is on, the run's lines 1 to that number. Nothing when the settings cannot be read. The
+// password is not part of it: it is fetched when the notification is sent.
 std::optional<Notification> composeNotification(const QString& programFolder, const QString& recordNumber);
 
 // The run's notifications, each one sent to its own end (sent, refused, a socket error or the reply limit)
@@ -47,6 +49,7 @@ signals:
 private:
     struct Entry {
         std::unique_ptr<MailDelivery> delivery;
+        std::shared_ptr<mail::SmtpFields> fields;
         std::function<void()> done;
         bool started = false;
     };
@@ -57,6 +60,7 @@ private:
 
     platform::Services m_services;
     QString m_programFolder;
+    PasswordVault m_passwords;
     std::list<Entry> m_entries;
     int m_replyTimeoutMs = mail::SmtpSession::kReplyTimeoutMs;
 };

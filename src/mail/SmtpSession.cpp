@@ -1,6 +1,7 @@
 #include "mail/SmtpSession.h"
 
 #include "platform/CodePage.h"
+#include "store/FixedText.h"
 
 #include <QPointer>
 #include <QRandomGenerator>
@@ -54,9 +55,40 @@ void SmtpSession::start()
     }
     connect(m_socket.get(), &platform::TcpSocket::dataArrived, this, &SmtpSession::onDataArrived);
     connect(m_socket.get(), &platform::TcpSocket::errorOccurred, this, &SmtpSession::onSocketError);
+    connect(m_socket.get(), &platform::TcpSocket::certificateRejected, this,
+            [this](const QString& description, const QByteArray& certificate) {
+                Result result(Outcome::CertificateRejected, description, 0, {}, certificate);
+                finish(result);
+            });
+    connect(m_socket.get(), &platform::TcpSocket::encrypted, this, [this] {
+        // After STARTTLS the server has forgotten everything it was told: greet it again.
+        if (m_active && m_step == Step::Handshake) {
+            send(ehloCommand(ehloDomain()));
+            m_step = Step::Ehlo;
+        }
+    });
+    const SmtpFields fields = m_fields();
+    m_extended = fields.security != SmtpSecurity::None || !store::trimSpaces(fields.user).isEmpty();
+    m_peerName = endpoint.host;
+    const quint16 port = endpoint.portText.isEmpty() ? defaultPort(fields.security) : endpoint.port;
     m_step = Step::Greeting;
     m_replyTimer.start(m_replyTimeoutMs);
-    m_socket->connectToHost(endpoint.host, endpoint.port);
+    if (fields.security == SmtpSecurity::ImplicitTls)
+        m_socket->connectToHostEncrypted(endpoint.host, port, tlsOptions(fields));
+    else
+        m_socket->connectToHost(endpoint.host, port);
+}
+
+platform::TlsOptions SmtpSession::tlsOptions(const SmtpFields& fields) const
+{
+    return {m_peerName, fields.trustedCertificate};
+}
+
+// The EHLO argument: the machine's fully qualified name, else the address literal of our end of the connection.
+QString SmtpSession::ehloDomain() const
+{
+    const QString name = platform::fullyQualifiedHostName();
+    return name.isEmpty() ? m_socket->localAddressLiteral() : name;
 }
 
 void SmtpSession::abort()
@@ -99,51 +131,196 @@ void SmtpSession::onSocketError(int number, const QString& description)
 void SmtpSession::handleReply(const QByteArray& reply)
 {
     const QByteArray code = replyCode(reply);
+    const SmtpFields fields = m_fields();
+    if (m_extended) {
+        handleExtendedReply(code, reply, fields);
+        return;
+    }
+    if (m_step == Step::RcptTo) {
+        recipientAnswered(acceptsRecipient(code), reply);
+        sendNextRecipient();
+        return;
+    }
     bool accepted = isAcceptedCode(code);
-    if (m_step == Step::RcptTo)
-        accepted = acceptsRecipient(code);
-    else if (m_step == Step::Data)
+    if (m_step == Step::Data)
         accepted = invitesMessage(code);
     if (!accepted) {
-        finish({m_step == Step::Quit ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0});
+        finish(
+            {m_step == Step::Quit ? Outcome::Sent : Outcome::ServerError, platform::fromCodePage(reply), 0, m_refused});
         return;
     }
-    if (m_step == Step::Quit) {
-        finish({Outcome::ClosedAfterQuit, platform::fromCodePage(reply), 0});
-        return;
-    }
-    const SmtpFields fields = m_fields();
-    const SmtpMessage& message = fields.message;
     switch (m_step) {
     case Step::Greeting:
-        send(heloCommand(message.senderAddress));
+        send(heloCommand(fields.message.senderAddress));
         m_step = Step::Helo;
         break;
     case Step::Helo:
-        send(mailFromCommand(message.senderAddress));
-        m_step = Step::MailFrom;
+        sendMailFrom(fields);
         break;
     case Step::MailFrom:
-        send(rcptToCommand(message.recipientAddress));
-        m_step = Step::RcptTo;
+        m_recipients = splitRecipients(fields.message.recipientAddress);
+        if (m_recipients.isEmpty())
+            m_recipients = {QString()};
+        m_nextRecipient = 0;
+        sendNextRecipient();
         break;
-    case Step::RcptTo:
-        send(dataCommand());
-        m_step = Step::Data;
+    case Step::Data:
+        sendMessage(fields);
         break;
-    case Step::Data: {
-        const QDateTime now = m_clock.now();
-        send(messageData(message, dateHeaderValue(now),
-                         messageIdValue(message.senderAddress, now, QRandomGenerator::global()->generate64())));
-        m_step = Step::Message;
-        break;
-    }
-    case Step::Message:
     case Step::Quit:
+        finish({Outcome::ClosedAfterQuit, platform::fromCodePage(reply), 0, m_refused});
+        break;
+    default:
         send(quitCommand());
         m_step = Step::Quit;
         break;
     }
+}
+
+// Each step of the dialogue with EHLO expects its own success code.
+void SmtpSession::handleExtendedReply(const QByteArray& code, const QByteArray& reply, const SmtpFields& fields)
+{
+    const auto serverError = [&] { finish({Outcome::ServerError, platform::fromCodePage(reply), 0, m_refused}); };
+    switch (m_step) {
+    case Step::Greeting:
+        if (code != "220")
+            return serverError();
+        send(ehloCommand(ehloDomain()));
+        m_step = Step::Ehlo;
+        return;
+    case Step::Ehlo:
+        if (code != "250")
+            return serverError();
+        m_extensions = parseEhloReply(reply);
+        return afterEhlo(fields);
+    case Step::StartTls:
+        if (code != "220")
+            return serverError();
+        m_step = Step::Handshake;
+        m_socket->startEncryption(tlsOptions(fields));
+        return;
+    case Step::AuthPlain:
+    case Step::AuthLoginDone:
+        if (code != "235")
+            return serverError();
+        return sendMailFrom(fields);
+    case Step::AuthLoginUser:
+        if (code != "334")
+            return serverError();
+        send(base64Line(fields.user));
+        m_step = Step::AuthLoginPassword;
+        return;
+    case Step::AuthLoginPassword:
+        if (code != "334")
+            return serverError();
+        send(base64Line(fields.password));
+        m_step = Step::AuthLoginDone;
+        return;
+    case Step::MailFrom:
+        if (code != "250")
+            return serverError();
+        m_recipients = splitRecipients(fields.message.recipientAddress);
+        if (m_recipients.isEmpty())
+            m_recipients = {QString()};
+        m_nextRecipient = 0;
+        return sendNextRecipient();
+    case Step::RcptTo:
+        recipientAnswered(code == "250" || code == "251", reply);
+        return sendNextRecipient();
+    case Step::Data:
+        if (!invitesMessage(code))
+            return serverError();
+        return sendMessage(fields);
+    case Step::Message:
+        if (code != "250")
+            return serverError();
+        send(quitCommand());
+        m_step = Step::Quit;
+        return;
+    case Step::Quit:
+        // The message was accepted before QUIT; whatever the farewell says, it is sent.
+        finish({Outcome::Sent, platform::fromCodePage(reply), 0, m_refused});
+        return;
+    case Step::Helo:
+    case Step::Handshake:
+        return serverError();
+    }
+}
+
+void SmtpSession::afterEhlo(const SmtpFields& fields)
+{
+    if (fields.security == SmtpSecurity::StartTls && !m_socket->isEncrypted()) {
+        if (!m_extensions.startTls)
+            return fail(QStringLiteral("The server does not offer STARTTLS, so the connection cannot be "
+                                       "encrypted. Choose \"SSL/TLS\" or \"None\", or another server."));
+        send(startTlsCommand());
+        m_step = Step::StartTls;
+        return;
+    }
+    if (store::trimSpaces(fields.user).isEmpty())
+        return sendMailFrom(fields);
+    if (!m_socket->isEncrypted())
+        return fail(QStringLiteral("The password would cross the network unencrypted, so it was not sent. Choose "
+                                   "\"STARTTLS\" or \"SSL/TLS\" under Security, or clear the user name."));
+    if (m_extensions.authPlain) {
+        send(authPlainCommand(fields.user, fields.password));
+        m_step = Step::AuthPlain;
+    } else if (m_extensions.authLogin) {
+        send(authLoginCommand());
+        m_step = Step::AuthLoginUser;
+    } else {
+        fail(QStringLiteral("The server offers no login this program can use (AUTH PLAIN or AUTH LOGIN)."));
+    }
+}
+
+void SmtpSession::sendMailFrom(const SmtpFields& fields)
+{
+    const bool eightBit = m_extended && m_extensions.eightBitMime && !isAsciiMessage(fields.message);
+    send(m_extended ? mailFromCommand(fields.message.senderAddress, eightBit)
+                    : mailFromCommand(fields.message.senderAddress));
+    m_step = Step::MailFrom;
+}
+
+void SmtpSession::recipientAnswered(bool accepted, const QByteArray& reply)
+{
+    if (accepted) {
+        ++m_acceptedRecipients;
+        return;
+    }
+    m_lastRefusal = platform::fromCodePage(reply);
+    m_refused.append(m_recipients.value(m_nextRecipient - 1) + QStringLiteral(": ") + m_lastRefusal.trimmed());
+}
+
+// One RCPT TO per address; once all are asked, DATA when at least one was accepted.
+void SmtpSession::sendNextRecipient()
+{
+    if (m_nextRecipient < m_recipients.size()) {
+        send(rcptToCommand(m_recipients[m_nextRecipient++]));
+        m_step = Step::RcptTo;
+        return;
+    }
+    if (m_acceptedRecipients == 0) {
+        finish({Outcome::ServerError, m_lastRefusal, 0, m_refused});
+        return;
+    }
+    send(dataCommand());
+    m_step = Step::Data;
+}
+
+void SmtpSession::sendMessage(const SmtpFields& fields)
+{
+    const SmtpMessage& message = fields.message;
+    const QDateTime now = m_clock.now();
+    const QString date = dateHeaderValue(now);
+    const QString id = messageIdValue(message.senderAddress, now, QRandomGenerator::global()->generate64());
+    const bool eightBit = m_extended && m_extensions.eightBitMime;
+    send(messageData(message, date, id, MessageEncoding{eightBit}));
+    m_step = Step::Message;
+}
+
+void SmtpSession::fail(const QString& text)
+{
+    finish({Outcome::ServerError, text, 0, m_refused});
 }
 
 void SmtpSession::send(const QByteArray& bytes)

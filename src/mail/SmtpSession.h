@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/MailSecurity.h"
 #include "mail/SmtpProtocol.h"
 #include "platform/Clock.h"
 #include "platform/TcpSocket.h"
@@ -16,28 +17,51 @@ namespace sondrel::mail {
 struct SmtpFields {
     QString host; // the host text, optionally with ":" and a port
     SmtpMessage message;
+    SmtpSecurity security = SmtpSecurity::None;
+    QString user; // empty: no login
+    QString password;
+    QByteArray trustedCertificate; // DER of a certificate the user trusts for this host and port
 };
 
-// One SMTP exchange over a fresh socket: greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT. Each
-// reply whose code is 220, 250 or 354 moves the dialogue one step on, whichever of the three it is, with two
-// exceptions: the message follows DATA only after 354, and RCPT TO also succeeds with 251; any other code ends
-// it, and so does a reply too long to be a server's (see SmtpReplyReader). Every wait is bounded: no reply within the
+// One SMTP exchange over a fresh socket, with one RCPT TO per recipient address and the message sent when at
+// least one was accepted.
+// - With no encryption and no login it speaks as SMTP servers have always been spoken to: greeting, HELO, MAIL
+//   FROM, RCPT TO, DATA, the message, QUIT. Each reply whose code is 220, 250 or 354 moves the dialogue one step
+//   on, whichever of the three it is, with two exceptions: the message follows DATA only after 354, and RCPT TO
+//   also succeeds with 251.
+// - Otherwise it opens with EHLO, upgrades to TLS with STARTTLS (or speaks TLS from the first byte), says EHLO
+//   again, logs in with AUTH PLAIN or AUTH LOGIN, and expects each step's own success code.
+// Any other code ends the exchange, and so does a reply too long to be a server's (see SmtpReplyReader). A
+// password is never sent over an unencrypted connection. Every wait is bounded: no reply within the
 // reply time-out of the last command (or of the connect) ends the exchange as a socket error. Destroying the session
 // closes the socket without callbacks.
 class SmtpSession : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Sent,            // QUIT was answered with another code, normally 221
-        ClosedAfterQuit, // QUIT was answered with an accepted code; the socket is closed and nothing is said
-        ServerError,     // a reply before QUIT had another code; text is the whole reply
-        SocketError,     // the socket failed, the port was bad or the server fell silent
+        Sent,                // QUIT was answered with another code, normally 221
+        ClosedAfterQuit,     // QUIT was answered with an accepted code; the socket is closed and nothing is said
+        ServerError,         // a reply before QUIT had another code; text is the whole reply or what is missing
+        SocketError,         // the socket failed, the port was bad or the server fell silent
+        CertificateRejected, // the server's certificate failed the checks; text says why
     };
     Q_ENUM(Outcome)
     struct Result {
+        Result() = default;
+        Result(Outcome outcome, QString text, int errorNumber = 0, QStringList refusedRecipients = {},
+               QByteArray certificate = {})
+            : outcome(outcome)
+            , text(std::move(text))
+            , errorNumber(errorNumber)
+            , refusedRecipients(std::move(refusedRecipients))
+            , certificate(std::move(certificate))
+        {
+        }
         Outcome outcome = Outcome::Sent;
         QString text; // the server's reply or the error's description
         int errorNumber = 0;
+        QStringList refusedRecipients; // "address: reply" for each recipient the server refused
+        QByteArray certificate;        // the server's certificate (DER), when it was rejected
     };
 
     static constexpr int kReplyTimeoutMs = 60000;
@@ -66,11 +90,35 @@ signals:
 
 private:
     // The reply the dialogue waits for next.
-    enum class Step { Greeting, Helo, MailFrom, RcptTo, Data, Message, Quit };
+    enum class Step {
+        Greeting,
+        Helo,
+        Ehlo,
+        StartTls,
+        Handshake, // no reply: the TLS handshake
+        AuthPlain,
+        AuthLoginUser,
+        AuthLoginPassword,
+        AuthLoginDone,
+        MailFrom,
+        RcptTo,
+        Data,
+        Message,
+        Quit
+    };
 
     void onDataArrived();
     void onSocketError(int number, const QString& description);
     void handleReply(const QByteArray& reply);
+    void handleExtendedReply(const QByteArray& code, const QByteArray& reply, const SmtpFields& fields);
+    void afterEhlo(const SmtpFields& fields);
+    void sendMailFrom(const SmtpFields& fields);
+    void recipientAnswered(bool accepted, const QByteArray& reply);
+    void sendNextRecipient();
+    void sendMessage(const SmtpFields& fields);
+    void fail(const QString& text);
+    platform::TlsOptions tlsOptions(const SmtpFields& fields) const;
+    QString ehloDomain() const;
     void send(const QByteArray& bytes);
     void finish(const Result& result);
 
@@ -79,6 +127,14 @@ private:
     std::function<SmtpFields()> m_fields;
     std::unique_ptr<platform::TcpSocket> m_socket;
     Step m_step = Step::Greeting;
+    bool m_extended = false; // EHLO, TLS or login are in play
+    QString m_peerName;
+    SmtpExtensions m_extensions;
+    QStringList m_recipients;
+    qsizetype m_nextRecipient = 0;
+    int m_acceptedRecipients = 0;
+    QStringList m_refused;
+    QString m_lastRefusal;
     SmtpReplyReader m_reader;
     QTimer m_replyTimer;
     int m_replyTimeoutMs = kReplyTimeoutMs;

@@ -1,6 +1,8 @@
 #include "platform/QtTcpSocket.h"
 
+#include <QHostInfo>
 #include <QNetworkProxy>
+#include <QSslConfiguration>
 
 namespace sondrel::platform {
 
@@ -52,12 +54,19 @@ QString socketErrorDescription(QAbstractSocket::SocketError error, const QString
     }
 }
 
-QtTcpSocket::QtTcpSocket()
+QtTcpSocket::QtTcpSocket(const QList<QSslCertificate>& extraAuthorities)
+    : m_extraAuthorities(extraAuthorities)
 {
     m_socket.setProxy(QNetworkProxy::NoProxy);
-    QObject::connect(&m_socket, &QTcpSocket::connected, this, &TcpSocket::connected);
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, this, &TcpSocket::dataArrived);
-    QObject::connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+    QObject::connect(&m_socket, &QSslSocket::connected, this, &TcpSocket::connected);
+    QObject::connect(&m_socket, &QSslSocket::encrypted, this, &TcpSocket::encrypted);
+    QObject::connect(&m_socket, &QSslSocket::readyRead, this, &TcpSocket::dataArrived);
+    QObject::connect(&m_socket, &QSslSocket::sslErrors, this, &QtTcpSocket::onSslErrors);
+    QObject::connect(&m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::SslHandshakeFailedError && !m_certificateProblem.isEmpty()) {
+            emit certificateRejected(m_certificateProblem, m_socket.peerCertificate().toDer());
+            return;
+        }
         emit errorOccurred(socketErrorNumber(error), socketErrorDescription(error, m_socket.errorString()));
     });
 }
@@ -76,6 +85,65 @@ void QtTcpSocket::connectToHost(const QString& host, quint16 port)
     m_socket.connectToHost(host, port);
 }
 
+void QtTcpSocket::prepareTls(const TlsOptions& tls)
+{
+    QSslConfiguration configuration = m_socket.sslConfiguration();
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!m_extraAuthorities.isEmpty())
+        configuration.addCaCertificates(m_extraAuthorities);
+    m_socket.setSslConfiguration(configuration);
+    m_socket.setPeerVerifyName(tls.peerName);
+    m_trustedCertificate = tls.trustedCertificate;
+    m_certificateProblem.clear();
+}
+
+void QtTcpSocket::connectToHostEncrypted(const QString& host, quint16 port, const TlsOptions& tls)
+{
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    prepareTls(tls);
+    m_socket.connectToHostEncrypted(host, port, tls.peerName);
+}
+
+void QtTcpSocket::startEncryption(const TlsOptions& tls)
+{
+    prepareTls(tls);
+    m_socket.startClientEncryption();
+}
+
+// A certificate the user trusts for this host is taken as it is; anything else is refused with the reasons.
+void QtTcpSocket::onSslErrors(const QList<QSslError>& errors)
+{
+    const QSslCertificate peer = m_socket.peerCertificate();
+    if (!m_trustedCertificate.isEmpty() && !peer.isNull() && peer.toDer() == m_trustedCertificate) {
+        m_socket.ignoreSslErrors(errors);
+        return;
+    }
+    QStringList reasons;
+    for (const QSslError& error : errors)
+        reasons.append(error.errorString());
+    reasons.removeDuplicates();
+    m_certificateProblem = reasons.join(QLatin1Char('\n'));
+}
+
+bool QtTcpSocket::isEncrypted() const
+{
+    return m_socket.isEncrypted();
+}
+
+QString QtTcpSocket::localAddressLiteral() const
+{
+    const QHostAddress address = m_socket.localAddress();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        bool mapped = false;
+        const QHostAddress v4(address.toIPv4Address(&mapped));
+        if (!mapped)
+            return QStringLiteral("[IPv6:%1]").arg(address.toString());
+        return QStringLiteral("[%1]").arg(v4.toString());
+    }
+    return QStringLiteral("[%1]").arg(address.toString());
+}
+
 void QtTcpSocket::write(const QByteArray& bytes)
 {
     m_socket.write(bytes);
@@ -91,9 +159,19 @@ void QtTcpSocket::close()
     m_socket.close();
 }
 
+QString fullyQualifiedHostName()
+{
+    QString name = QHostInfo::localHostName();
+    if (!name.contains(u'.')) {
+        const QString domain = QHostInfo::localDomainName();
+        name = domain.isEmpty() ? QString() : name + u'.' + domain;
+    }
+    return name.contains(u'.') ? name : QString();
+}
+
 std::unique_ptr<TcpSocket> QtTcpSocketFactory::create()
 {
-    return std::make_unique<QtTcpSocket>();
+    return std::make_unique<QtTcpSocket>(m_extraAuthorities);
 }
 
 } // namespace sondrel::platform

@@ -78,8 +78,12 @@ private slots:
         QVERIFY(folder.dir.isValid());
         SendMailWindow window(folder.system.services(), folder.dir.path());
         QCOMPARE(window.windowTitle(), QStringLiteral("Ravelin EMailer"));
-        QCOMPARE(window.minimumSize(), QSize(442, 327));
-        QCOMPARE(window.maximumSize(), QSize(442, 327));
+        // The security and login controls sit below the original ones, which keep their places.
+        QCOMPARE(window.minimumSize(), QSize(442, 420));
+        QCOMPARE(window.maximumSize(), QSize(442, 420));
+        QVERIFY(window.findChild<QWidget*>("cboSecurity")->geometry().top() >
+                window.findChild<QPushButton*>("cmdClose")->geometry().bottom());
+        QCOMPARE(window.findChild<QLineEdit*>("txtPassword")->echoMode(), QLineEdit::Password);
         auto* host = window.findChild<QLineEdit*>("txtHost");
         QCOMPARE(host->geometry(), QRect(125, 8, 201, 19));
         QCOMPARE(window.findChild<QLineEdit*>("txtRecipient")->geometry(), QRect(109, 40, 201, 19));
@@ -93,9 +97,10 @@ private slots:
         QVERIFY(!window.findChild<QLineEdit*>("txtSenderName")->font().bold());
         QVERIFY(!window.findChild<QGroupBox*>("Frame3")->font().bold());
 
-        const QStringList expected = {"txtHost",    "txtSenderName", "txtSender", "txtRecipientName", "txtRecipient",
-                                      "txtSubject", "txtMessage",    "Command1",  "cmdSend",          "cmdClose",
-                                      "Option1_0",  "Option1_1",     "Text1"};
+        const QStringList expected = {"txtHost",      "txtSenderName", "txtSender",  "txtRecipientName",
+                                      "txtRecipient", "txtSubject",    "txtMessage", "Command1",
+                                      "cmdSend",      "cmdClose",      "Option1_0",  "Option1_1",
+                                      "Text1",        "cboSecurity",   "txtUser",    "txtPassword"};
         QStringList order;
         for (QWidget* widget = host; order.size() < expected.size(); widget = widget->nextInFocusChain()) {
             if (expected.contains(widget->objectName()))

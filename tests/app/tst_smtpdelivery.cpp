@@ -1,16 +1,21 @@
 #include "app/SendMailWindow.h"
 #include "core/NotificationQueue.h"
 #include "mail/EmailSettings.h"
+#include "mail/TrustedCertificates.h"
 #include "platform/QtTcpSocket.h"
 #include "store/LogFormat.h"
 #include "support/Controls.h"
 #include "support/Fakes.h"
 #include "support/SmtpSink.h"
+#include "support/TestCertificates.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -106,7 +111,97 @@ private slots:
         QVERIFY(m_system.messages.shown.isEmpty());
     }
 
+    // A new user picks STARTTLS, enters a login and sends a test e-mail; it arrives encrypted and logged in,
+    // and so do the notifications of a run, with the password read from where the window kept it.
+    void startTlsWithLogin_testEmailAndNotificationArrive()
+    {
+        const QString noCertificates = m_certificates.make();
+        if (!noCertificates.isEmpty())
+            QSKIP(qPrintable(noCertificates));
+        SmtpSink sink;
+        const QString noServer = sink.start(0, {"--starttls", m_certificates.file("server.pem"),
+                                                m_certificates.file("server.key"), "--login", "me:s3cret"});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid() && QDir(folder.path()).mkpath("data") && QDir(folder.path()).mkpath("logs"));
+        test::FakeSystem system;
+        platform::QtTcpSocketFactory sockets(m_certificates.authority());
+        system.tcp = &sockets;
+
+        SendMailWindow window(system.services(), folder.path());
+        window.Form_Load();
+        control<QLineEdit>(window, "txtHost")->setText(sink.host());
+        control<QLineEdit>(window, "txtSender")->setText("me@example.org");
+        control<QLineEdit>(window, "txtRecipientName")->setText("Ops");
+        control<QLineEdit>(window, "txtRecipient")->setText("ops@example.org");
+        control<QComboBox>(window, "cboSecurity")->setCurrentText("STARTTLS");
+        control<QLineEdit>(window, "txtUser")->setText("me");
+        control<QLineEdit>(window, "txtPassword")->setText("s3cret");
+        QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
+        QTRY_VERIFY(control<QLabel>(window, "lblPasswordPlace")->text().contains("secret store"));
+        QTest::mouseClick(control<QPushButton>(window, "cmdSend"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(sink.messages().size(), 1, 15000);
+        QTRY_VERIFY(system.messages.texts().contains("Message sent successfuly."));
+
+        core::NotificationQueue notifications(system.services(), folder.path());
+        bool wentOn = false;
+        notifications.notify("000001", [&] { wentOn = true; });
+        QTRY_COMPARE_WITH_TIMEOUT(sink.messages().size(), 2, 15000);
+        QTRY_VERIFY(wentOn);
+        for (const char* meta : {"0001.json", "0002.json"}) {
+            const QJsonObject envelope = QJsonDocument::fromJson(readFile(sink.file(meta))).object();
+            QVERIFY(envelope.value("tls").toBool() && envelope.value("authenticated").toBool());
+        }
+        // The password is in the secret store and in no file of the program's folder.
+        for (const QFileInfo& file : QDir(folder.path() + "/data").entryInfoList(QDir::Files))
+            QVERIFY2(!readFile(file.filePath()).contains("s3cret"), qPrintable(file.fileName()));
+    }
+
+    // A local bridge's own certificate: refused until the user trusts exactly that one, then accepted.
+    void ownCertificate_trustedFromTheBox_thenAccepted()
+    {
+        const QString noCertificates = m_certificates.make();
+        if (!noCertificates.isEmpty())
+            QSKIP(qPrintable(noCertificates));
+        SmtpSink sink;
+        const QString noServer =
+            sink.start(0, {"--implicit-tls", m_certificates.file("bridge.pem"), m_certificates.file("bridge.key")});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid() && QDir(folder.path()).mkpath("data") && QDir(folder.path()).mkpath("logs"));
+        test::FakeSystem system;
+        platform::QtTcpSocketFactory sockets;
+        system.tcp = &sockets;
+        SendMailWindow window(system.services(), folder.path());
+        window.Form_Load();
+        control<QLineEdit>(window, "txtHost")->setText(sink.host());
+        control<QLineEdit>(window, "txtSender")->setText("me@example.org");
+        control<QLineEdit>(window, "txtRecipient")->setText("ops@example.org");
+        control<QComboBox>(window, "cboSecurity")->setCurrentText("SSL/TLS");
+        auto send = [&] {
+            const qsizetype before = system.messages.shown.size();
+            QTest::mouseClick(control<QPushButton>(window, "cmdSend"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(system.messages.shown.size() > before, 15000);
+            QTRY_VERIFY(control<QPushButton>(window, "cmdSend")->isEnabled());
+        };
+        send(); // the default answer declines
+        QCOMPARE(system.messages.shown.last().title, QStringLiteral("Certificate Error"));
+        QVERIFY(system.messages.shown.last().text.contains(mail::certificateFingerprint(m_certificates.der("bridge"))));
+        send();
+        QVERIFY(!QFile::exists(folder.path() + "/data/trustedcertificates"));
+        system.messages.askAnswer = true;
+        send();
+        QCOMPARE(sink.messages().size(), 0);
+        send();
+        QCOMPARE(system.messages.shown.last().text, QStringLiteral("Message sent successfuly."));
+        QTRY_COMPARE(sink.messages().size(), 1);
+    }
+
 private:
+    test::TestCertificates m_certificates;
+
     void storeSettings(bool attach)
     {
         QByteArray record(kEmailRecordLength, '\0');

@@ -36,7 +36,8 @@ struct Exchange {
     explicit Exchange(const QString& host, const QString& text = "Body", int replyTimeoutMs = 10000)
     {
         clock.wallClock = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9), QTimeZone(3600));
-        fields = {host, {"Ravelin", "me@example.org", "Ops", "ops@example.org", "Site down", text}};
+        fields.host = host;
+        fields.message = {"Ravelin", "me@example.org", "Ops", "ops@example.org", "Site down", text};
         session = std::make_unique<SmtpSession>(sockets, clock, [this] { return fields; });
         session->setReplyTimeout(replyTimeoutMs);
         QObject::connect(session.get(), &SmtpSession::finished, [this](const auto& result) { results.append(result); });

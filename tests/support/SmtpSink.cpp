@@ -12,14 +12,16 @@ SmtpSink::~SmtpSink()
         m_server.kill();
 }
 
-QString SmtpSink::start(double replyDelaySeconds)
+QString SmtpSink::start(double replyDelaySeconds, const QStringList& options)
 {
     if (!m_spool.isValid())
         return QStringLiteral("no temporary folder");
     // The system's interpreter carries the Debian aiosmtpd package; the script prints its port.
-    m_server.start(QStringLiteral("/usr/bin/python3"),
-                   {qEnvironmentVariable("SONDREL_SOURCE_DIR") + QStringLiteral("/tests/mail/smtp_sink.py"),
-                    m_spool.path(), QString::number(replyDelaySeconds)});
+    const QStringList arguments =
+        QStringList{qEnvironmentVariable("SONDREL_SOURCE_DIR") + QStringLiteral("/tests/mail/smtp_sink.py"),
+                    m_spool.path(), QString::number(replyDelaySeconds)} +
+        options;
+    m_server.start(QStringLiteral("/usr/bin/python3"), arguments);
     QSignalSpy output(&m_server, &QProcess::readyReadStandardOutput);
     for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
         output.wait(100);

@@ -11,9 +11,9 @@ class SmtpSink {
 public:
     ~SmtpSink();
 
-    // Starts the server; every reply waits replyDelaySeconds first. Empty text on success, else why it could
-    // not start.
-    QString start(double replyDelaySeconds = 0);
+    // Starts the server; every reply waits replyDelaySeconds first; options are the script's own (TLS, login,
+    // refused recipients). Empty text on success, else why it could not start.
+    QString start(double replyDelaySeconds = 0, const QStringList& options = {});
 
     // "127.0.0.1:<port>".
     const QString& host() const { return m_host; }
