@@ -1,5 +1,6 @@
 // Echo probes per second against 127.0.0.1 through the event loop, and one echo's trip time next to
-// the system's ping program. Only loopback is probed.
+// the system's ping program; then echoes per second to 127.0.0.1 and to ::1 straight through the platform
+// interface, and their ratio. Only loopback is probed.
 #include "platform/LinuxIcmpEcho.h"
 #include "probe/EchoProbe.h"
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -42,6 +44,31 @@ struct Waiter {
 const QString kTarget = QStringLiteral("127.0.0.1");
 const QString kPacket = QStringLiteral("Sondrel echo benchmark packet");
 
+// Starts one echo; done gets its status and reply.
+using EchoStarter = std::function<std::unique_ptr<platform::PendingOperation>(
+    std::function<void(qint32 status, const platform::EchoReply& reply)> done)>;
+
+// As a check sends it: the address and packet as text, through the probe layer.
+EchoStarter throughProbe(platform::IcmpEcho& echo)
+{
+    return [&echo](auto done) { return probe::pingaddress(echo, kTarget, kPacket, std::move(done)); };
+}
+
+// Straight through IcmpEcho::send or send6, to the loopback address of that family.
+EchoStarter direct(platform::IcmpEcho& echo, bool ipv6)
+{
+    return [&echo, ipv6](auto done) {
+        const auto report = [done = std::move(done)](const platform::EchoReply& reply) { done(reply.status, reply); };
+        const QByteArray payload = kPacket.toLatin1();
+        if (ipv6) {
+            Q_IPV6ADDR loopback{};
+            loopback.c[15] = 1;
+            return echo.send6(loopback, payload, probe::kEchoTimeoutMs, report);
+        }
+        return echo.send(::inet_addr("127.0.0.1"), payload, probe::kEchoTimeoutMs, report);
+    };
+}
+
 const char* kindName(platform::LinuxIcmpEcho::SocketKind kind)
 {
     switch (kind) {
@@ -63,15 +90,15 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// count echoes one after the other, each started from the previous one's callback.
-void backToBack(platform::IcmpEcho& echo, int count)
+// count echoes one after the other, each started from the previous one's callback; gives echoes per second.
+double backToBack(const char* label, const EchoStarter& start, int count)
 {
     Waiter waiter;
     std::unique_ptr<platform::PendingOperation> current;
     int done = 0;
     int failed = 0;
     std::function<void()> next = [&] {
-        current = probe::pingaddress(echo, kTarget, kPacket, [&](qint32 status, const platform::EchoReply&) {
+        current = start([&](qint32 status, const platform::EchoReply&) {
             current.reset();
             failed += status != platform::IpStatus::Success;
             if (++done < count)
@@ -86,12 +113,13 @@ void backToBack(platform::IcmpEcho& echo, int count)
     if (!waiter.waitFor([&] { return done == count; }, 600000))
         std::printf("  gave up waiting after %d echoes\n", done);
     const double seconds = wall.nsecsElapsed() / 1e9;
-    std::printf("  %d echoes back to back: %.2f s, %.0f checks/s, %.1f us per echo, %d not answered\n", done, seconds,
-                done / seconds, seconds * 1e6 / std::max(done, 1), failed);
+    std::printf("  %s: %d echoes back to back: %.2f s, %.0f checks/s, %.1f us per echo, %d not answered\n", label, done,
+                seconds, done / seconds, seconds * 1e6 / std::max(done, 1), failed);
+    return done / seconds;
 }
 
-// Median time from pingaddress to its callback, and the trip time the reply reports.
-void singleEchoes(platform::IcmpEcho& echo, int count)
+// Median time from the start of an echo to its callback, and the trip time the reply reports.
+void singleEchoes(const char* label, const EchoStarter& start, int count)
 {
     std::vector<double> micros;
     qint32 maxTripTime = 0;
@@ -100,7 +128,7 @@ void singleEchoes(platform::IcmpEcho& echo, int count)
         bool finished = false;
         QElapsedTimer timer;
         timer.start();
-        auto operation = probe::pingaddress(echo, kTarget, kPacket, [&](qint32, const platform::EchoReply& reply) {
+        auto operation = start([&](qint32, const platform::EchoReply& reply) {
             micros.push_back(timer.nsecsElapsed() / 1e3);
             maxTripTime = std::max(maxTripTime, reply.tripTime);
             finished = true;
@@ -109,8 +137,9 @@ void singleEchoes(platform::IcmpEcho& echo, int count)
         if (!waiter.waitFor([&] { return finished; }, 5000))
             break;
     }
-    std::printf("  one echo: median %.1f us from call to callback over %d echoes; reported trip time at most %d ms\n",
-                median(micros), count, maxTripTime);
+    std::printf("  %s: one echo: median %.1f us from call to callback over %d echoes; reported trip time at most "
+                "%d ms\n",
+                label, median(micros), count, maxTripTime);
 }
 
 // The ping program's own round-trip figure and how long the whole program takes.
@@ -147,10 +176,19 @@ void systemPing(int count)
 
 void measure(platform::LinuxIcmpEcho& echo, int count)
 {
-    std::printf("%s:\n", kindName(platform::LinuxIcmpEcho::socketKind()));
-    singleEchoes(echo, 200);
+    using platform::LinuxIcmpEcho;
+    std::printf("%s (ICMPv6: %s):\n", kindName(LinuxIcmpEcho::socketKind()), kindName(LinuxIcmpEcho::socketKind6()));
+    singleEchoes("127.0.0.1 through pingaddress", throughProbe(echo), 200);
     systemPing(5);
-    backToBack(echo, count);
+    backToBack("127.0.0.1 through pingaddress", throughProbe(echo), count);
+    if (!echo.available6()) {
+        std::printf("  no ICMPv6 socket: no IPv6 figures\n");
+        return;
+    }
+    singleEchoes("::1 through send6", direct(echo, true), 200);
+    const double ipv4 = backToBack("127.0.0.1 through send", direct(echo, false), count);
+    const double ipv6 = backToBack("::1 through send6", direct(echo, true), count);
+    std::printf("  IPv6/IPv4 echoes per second: %.2f\n", ipv6 / ipv4);
 }
 
 // A private network namespace where ping sockets are allowed, to measure the other path too.

@@ -3,6 +3,7 @@
 #include "platform/PendingOperation.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QtGlobal>
 
 #include <array>
@@ -32,7 +33,7 @@ inline constexpr int kEchoDataAreaSize = 250;
 
 // The outcome of one echo request.
 struct EchoReply {
-    quint32 address = 0; // who answered, network byte order
+    quint32 address = 0; // who answered, network byte order; 0 for an IPv6 echo
     qint32 status = 0;
     qint32 tripTime = 0;                        // whole milliseconds from send to answer
     qint32 dataSize = 0;                        // number of echoed bytes
@@ -53,6 +54,15 @@ public:
     // an ICMP error, a refused send or ReqTimedOut after timeoutMs.
     virtual std::unique_ptr<PendingOperation> send(quint32 address, const QByteArray& payload, int timeoutMs,
                                                    Done done) = 0;
+
+    // True when an ICMPv6 socket (ping socket or raw socket) can be opened now.
+    virtual bool available6() = 0;
+
+    // As send, to an IPv6 address (16 bytes in network order; a global or unique local address, since no
+    // interface is named for a link-local one). The reply's address stays 0; status, tripTime, dataSize and
+    // data are filled as for IPv4, ICMPv6 errors giving the status of their ICMP counterparts.
+    virtual std::unique_ptr<PendingOperation> send6(const Q_IPV6ADDR& address, const QByteArray& payload, int timeoutMs,
+                                                    Done done) = 0;
 };
 
 } // namespace sondrel::platform

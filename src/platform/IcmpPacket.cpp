@@ -12,7 +12,9 @@ namespace sondrel::platform::icmp {
 namespace {
 
 constexpr quint8 kProtocolIcmp = 1;
+constexpr quint8 kProtocolIcmp6 = 58;
 constexpr int kMinIpHeaderSize = 20;
+constexpr int kIp6HeaderSize = 40;
 
 quint8 byteAt(QByteArrayView bytes, qsizetype at)
 {
@@ -31,6 +33,11 @@ quint32 addressAt(QByteArrayView bytes, qsizetype at)
     return address;
 }
 
+bool sameAddress(const Q_IPV6ADDR& a, const Q_IPV6ADDR& b)
+{
+    return std::memcmp(a.c, b.c, sizeof a.c) == 0;
+}
+
 // An ICMP error about one of our echo requests: its quote must name our identifier (unless the kernel
 // owns it), our sequence number and our destination.
 bool quotesOurs(const QuotedEcho& quoted, const EchoIdentity& ours)
@@ -39,10 +46,16 @@ bool quotesOurs(const QuotedEcho& quoted, const EchoIdentity& ours)
            quoted.destination == ours.destination;
 }
 
-// An echo reply (a message at least kHeaderSize long) that carries back exactly the data we sent.
-bool echoesOurData(QByteArrayView reply, const EchoIdentity& ours)
+bool quotesOurs(const QuotedEcho6& quoted, const EchoIdentity6& ours)
 {
-    return reply.sliced(kHeaderSize) == QByteArrayView(ours.payload);
+    return (ours.kernelOwnsId || quoted.id == ours.id) && quoted.sequence == ours.sequence &&
+           sameAddress(quoted.destination, ours.destination);
+}
+
+// An echo reply (a message at least kHeaderSize long) that carries back exactly the data we sent.
+bool echoesOurData(QByteArrayView reply, QByteArrayView payload)
+{
+    return reply.sliced(kHeaderSize) == payload;
 }
 
 } // namespace
@@ -106,7 +119,7 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
     const quint8 type = byteAt(message, 0);
     if (type == kEchoReply) {
         if (byteAt(message, 1) != 0 || wordAt(message, 4) != ours.id || wordAt(message, 6) != ours.sequence ||
-            ip->source != ours.destination || !echoesOurData(message, ours))
+            ip->source != ours.destination || !echoesOurData(message, ours.payload))
             return std::nullopt;
         return Answer{IpStatus::Success, ip->source, message.sliced(kHeaderSize).toByteArray()};
     }
@@ -122,7 +135,7 @@ std::optional<Answer> interpretRawDatagram(QByteArrayView datagram, const EchoId
 std::optional<Answer> interpretPingReply(QByteArrayView message, quint32 source, const EchoIdentity& ours)
 {
     if (message.size() < kHeaderSize || byteAt(message, 0) != kEchoReply || byteAt(message, 1) != 0 ||
-        wordAt(message, 6) != ours.sequence || source != ours.destination || !echoesOurData(message, ours))
+        wordAt(message, 6) != ours.sequence || source != ours.destination || !echoesOurData(message, ours.payload))
         return std::nullopt;
     if (!ours.kernelOwnsId && wordAt(message, 4) != ours.id)
         return std::nullopt;
@@ -161,6 +174,88 @@ std::optional<qint32> statusForError(quint8 type, quint8 code)
         return IpStatus::ParamProblem;
     case kSourceQuench:
         return IpStatus::SourceQuench;
+    default:
+        return std::nullopt;
+    }
+}
+
+QByteArray buildEchoRequest6(quint16 id, quint16 sequence, QByteArrayView payload)
+{
+    QByteArray message(kHeaderSize, '\0');
+    message[0] = static_cast<char>(kEchoRequest6);
+    qToBigEndian<quint16>(id, message.data() + 4);
+    qToBigEndian<quint16>(sequence, message.data() + 6);
+    message.append(payload);
+    return message;
+}
+
+std::optional<QuotedEcho6> parseQuotedEcho6(QByteArrayView errorBody)
+{
+    // Our requests carry no extension headers, so the echo request follows the IPv6 header directly.
+    if (errorBody.size() < kIp6HeaderSize + kHeaderSize || byteAt(errorBody, 0) >> 4 != 6 ||
+        byteAt(errorBody, 6) != kProtocolIcmp6)
+        return std::nullopt;
+    const QByteArrayView message = errorBody.sliced(kIp6HeaderSize);
+    if (byteAt(message, 0) != kEchoRequest6 || byteAt(message, 1) != 0)
+        return std::nullopt;
+    QuotedEcho6 quoted;
+    std::memcpy(quoted.destination.c, errorBody.data() + 24, sizeof quoted.destination.c);
+    quoted.id = wordAt(message, 4);
+    quoted.sequence = wordAt(message, 6);
+    return quoted;
+}
+
+std::optional<Answer> interpretMessage6(QByteArrayView message, const Q_IPV6ADDR& source, const EchoIdentity6& ours)
+{
+    if (message.size() < kHeaderSize)
+        return std::nullopt;
+    const quint8 type = byteAt(message, 0);
+    if (type == kEchoReply6) {
+        if (byteAt(message, 1) != 0 || (!ours.kernelOwnsId && wordAt(message, 4) != ours.id) ||
+            wordAt(message, 6) != ours.sequence || !sameAddress(source, ours.destination) ||
+            !echoesOurData(message, ours.payload))
+            return std::nullopt;
+        return Answer{IpStatus::Success, 0, message.sliced(kHeaderSize).toByteArray()};
+    }
+    const auto status = statusForError6(type, byteAt(message, 1));
+    if (!status)
+        return std::nullopt;
+    const auto quoted = parseQuotedEcho6(message.sliced(kHeaderSize));
+    if (!quoted || !quotesOurs(*quoted, ours))
+        return std::nullopt;
+    return Answer{*status, 0, {}};
+}
+
+std::optional<Answer> interpretQueuedError6(quint8 type, quint8 code, QByteArrayView originalMessage,
+                                            const Q_IPV6ADDR& originalDestination, const EchoIdentity6& ours)
+{
+    const auto status = statusForError6(type, code);
+    if (!status || originalMessage.size() < kHeaderSize || byteAt(originalMessage, 0) != kEchoRequest6)
+        return std::nullopt;
+    const QuotedEcho6 quoted{originalDestination, wordAt(originalMessage, 4), wordAt(originalMessage, 6)};
+    if (!quotesOurs(quoted, ours))
+        return std::nullopt;
+    return Answer{*status, 0, {}};
+}
+
+std::optional<qint32> statusForError6(quint8 type, quint8 code)
+{
+    switch (type) {
+    case kDestUnreachable6:
+        switch (code) {
+        case 0: // no route to destination
+            return IpStatus::DestNetUnreachable;
+        case 4: // port unreachable
+            return IpStatus::DestPortUnreachable;
+        default: // administratively prohibited, beyond scope, address unreachable, policy, reject route
+            return IpStatus::DestHostUnreachable;
+        }
+    case kPacketTooBig6:
+        return IpStatus::PacketTooBig;
+    case kTimeExceeded6:
+        return code == 1 ? IpStatus::TtlExpiredReassem : IpStatus::TtlExpiredTransit;
+    case kParamProblem6:
+        return IpStatus::ParamProblem;
     default:
         return std::nullopt;
     }

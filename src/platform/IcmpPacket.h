@@ -2,12 +2,14 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHostAddress>
 #include <QtGlobal>
 
 #include <optional>
 
-// Building and reading ICMP echo messages. Addresses are IPv4 addresses as they sit in memory in a
-// struct in_addr (network byte order); identifiers and sequence numbers are plain numbers.
+// Building and reading ICMP and ICMPv6 echo messages. IPv4 addresses are as they sit in memory in a
+// struct in_addr (network byte order), IPv6 addresses as the 16 bytes of a struct in6_addr; identifiers and
+// sequence numbers are plain numbers.
 namespace sondrel::platform::icmp {
 
 inline constexpr quint8 kEchoReply = 0;
@@ -38,7 +40,7 @@ struct EchoIdentity {
 };
 
 // What a received message means for our echo: a reply (status 0) with the echoed data, or an ICMP
-// error about it with the status code it maps to. from is who sent the message.
+// error about it with the status code it maps to. from is who sent an ICMP message; 0 for ICMPv6.
 struct Answer {
     qint32 status = 0;
     quint32 from = 0;
@@ -79,6 +81,49 @@ std::optional<Answer> interpretQueuedError(quint8 type, quint8 code, quint32 off
 
 // The status code for an ICMP error type and code; nullopt for a type that says nothing about an echo.
 std::optional<qint32> statusForError(quint8 type, quint8 code);
+
+inline constexpr quint8 kDestUnreachable6 = 1;
+inline constexpr quint8 kPacketTooBig6 = 2;
+inline constexpr quint8 kTimeExceeded6 = 3;
+inline constexpr quint8 kParamProblem6 = 4;
+inline constexpr quint8 kEchoRequest6 = 128;
+inline constexpr quint8 kEchoReply6 = 129;
+
+// An ICMPv6 echo request with its checksum left 0: the checksum covers the source address the kernel picks,
+// so the kernel fills it in, on raw ICMPv6 sockets as on ping sockets.
+QByteArray buildEchoRequest6(quint16 id, quint16 sequence, QByteArrayView payload);
+
+// The ICMPv6 echo we are waiting for, as EchoIdentity.
+struct EchoIdentity6 {
+    quint16 id = 0;
+    quint16 sequence = 0;
+    Q_IPV6ADDR destination{};
+    bool kernelOwnsId = false;
+    QByteArray payload;
+};
+
+// The echo request quoted inside an ICMPv6 error (the original IPv6 header, then our ICMPv6 message right
+// after it); nullopt when the quote is not of an echo request.
+struct QuotedEcho6 {
+    Q_IPV6ADDR destination{};
+    quint16 id = 0;
+    quint16 sequence = 0;
+};
+std::optional<QuotedEcho6> parseQuotedEcho6(QByteArrayView errorBody);
+
+// An ICMPv6 message read from an ICMPv6 socket, which delivers it without the IPv6 header and with its
+// checksum already verified by the kernel, and its sender (recvmsg's msg_name). A reply is ours only when
+// identifier (unless the kernel owns it), sequence, sender and echoed data match; an error only when it
+// quotes our echo request to our destination. The answer's from stays 0.
+std::optional<Answer> interpretMessage6(QByteArrayView message, const Q_IPV6ADDR& source, const EchoIdentity6& ours);
+
+// An ICMPv6 error taken from a ping socket's error queue, as interpretQueuedError. The answer's from stays 0.
+std::optional<Answer> interpretQueuedError6(quint8 type, quint8 code, QByteArrayView originalMessage,
+                                            const Q_IPV6ADDR& originalDestination, const EchoIdentity6& ours);
+
+// The status code for an ICMPv6 error type and code: the one its ICMP counterpart gives, and for Packet Too
+// Big the one of a send refused as too big; nullopt for a type that says nothing about an echo.
+std::optional<qint32> statusForError6(quint8 type, quint8 code);
 
 // The status code for a send the kernel refused with errno err.
 qint32 statusForSendError(int err);

@@ -16,6 +16,7 @@
 
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,15 +35,17 @@ struct IcmpSocket {
     bool ping = false;
 };
 
-// A ping socket where the user's group may have one; a raw socket where the kernel refuses it.
-IcmpSocket openIcmpSocket()
+// A ping socket where the user's group may have one (net.ipv4.ping_group_range governs ICMPv6 ping sockets
+// too); a raw socket where the kernel refuses it. family is AF_INET for ICMP, AF_INET6 for ICMPv6.
+IcmpSocket openIcmpSocket(int family)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int protocol = family == AF_INET6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP;
+    const int fd = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
     if (fd >= 0)
         return {fd, true};
     if (errno != EACCES && errno != EPROTONOSUPPORT && errno != EAFNOSUPPORT)
         return {};
-    return {::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP), false};
+    return {::socket(family, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol), false};
 }
 
 // Prepares a socket for one request: a ping socket queues the ICMP errors about it, a raw socket
@@ -57,6 +60,30 @@ bool configure(const IcmpSocket& socket)
     filter.data = ~((1U << icmp::kEchoReply) | (1U << icmp::kDestUnreachable) | (1U << icmp::kSourceQuench) |
                     (1U << icmp::kTimeExceeded) | (1U << icmp::kParamProblem));
     return ::setsockopt(socket.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
+}
+
+// As configure, for ICMPv6. A raw ICMPv6 socket needs no checksum work from us: the kernel always fills in
+// the checksum of what it sends and drops what arrives with a wrong one (IPV6_CHECKSUM at offset 2 is fixed
+// for IPPROTO_ICMPV6).
+bool configure6(const IcmpSocket& socket)
+{
+    if (socket.ping) {
+        const int on = 1;
+        return ::setsockopt(socket.fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) == 0;
+    }
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    for (const quint8 type :
+         {icmp::kEchoReply6, icmp::kDestUnreachable6, icmp::kPacketTooBig6, icmp::kTimeExceeded6, icmp::kParamProblem6})
+        ICMP6_FILTER_SETPASS(type, &filter);
+    return ::setsockopt(socket.fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0;
+}
+
+Q_IPV6ADDR toQt(const in6_addr& address)
+{
+    Q_IPV6ADDR bytes;
+    std::memcpy(bytes.c, address.s6_addr, sizeof bytes.c);
+    return bytes;
 }
 
 // Drawn at random once per process, so that a sender who cannot see our requests cannot guess it
@@ -94,24 +121,53 @@ public:
 
     void start(quint32 address, const QByteArray& payload, int timeoutMs)
     {
-        if (payload.size() > kEchoDataAreaSize)
-            return endSoon(statusOnly(IpStatus::BufTooSmall));
-        const IcmpSocket socket = openIcmpSocket();
-        m_fd = socket.fd;
-        m_ping = socket.ping;
-        if (m_fd < 0 || !configure(socket))
-            return endSoon(statusOnly(IpStatus::GeneralFailure));
-
+        if (!open(AF_INET, payload))
+            return;
         m_identity = {m_ping ? quint16(0) : rawIdentifier(), nextSequence(), address, m_ping, payload};
-        const QByteArray request = icmp::buildEchoRequest(m_identity.id, m_identity.sequence, payload);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = address;
+        transmit(icmp::buildEchoRequest(m_identity.id, m_identity.sequence, payload),
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to, timeoutMs);
+    }
+
+    void start6(const Q_IPV6ADDR& address, const QByteArray& payload, int timeoutMs)
+    {
+        if (!open(AF_INET6, payload))
+            return;
+        m_identity6 = {m_ping ? quint16(0) : rawIdentifier(), nextSequence(), address, m_ping, payload};
+        sockaddr_in6 to{};
+        to.sin6_family = AF_INET6;
+        std::memcpy(to.sin6_addr.s6_addr, address.c, sizeof to.sin6_addr.s6_addr);
+        transmit(icmp::buildEchoRequest6(m_identity6.id, m_identity6.sequence, payload),
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to, timeoutMs);
+    }
+
+private:
+    // Opens and prepares this request's socket; false when the request has ended instead.
+    bool open(int family, const QByteArray& payload)
+    {
+        m_family = family;
+        if (payload.size() > kEchoDataAreaSize) {
+            endSoon(statusOnly(IpStatus::BufTooSmall));
+            return false;
+        }
+        const IcmpSocket socket = openIcmpSocket(family);
+        m_fd = socket.fd;
+        m_ping = socket.ping;
+        if (m_fd < 0 || !(family == AF_INET6 ? configure6(socket) : configure(socket))) {
+            endSoon(statusOnly(IpStatus::GeneralFailure));
+            return false;
+        }
+        return true;
+    }
+
+    void transmit(const QByteArray& request, const sockaddr* to, socklen_t toSize, int timeoutMs)
+    {
         m_sentAt = std::chrono::steady_clock::now();
         ssize_t sent;
         do {
-            sent = ::sendto(m_fd, request.constData(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                            sizeof to);
+            sent = ::sendto(m_fd, request.constData(), request.size(), 0, to, toSize);
         } while (sent < 0 && errno == EINTR);
         if (sent < 0)
             return endSoon(statusOnly(icmp::statusForSendError(errno)));
@@ -122,7 +178,6 @@ public:
         m_timer.start(std::max(0, timeoutMs));
     }
 
-private:
     // The outcome is delivered from the timer, never from inside the socket notifier, so the caller
     // may destroy this request in its callback.
     void endSoon(const EchoReply& outcome)
@@ -160,7 +215,7 @@ private:
     {
         for (int i = 0; i < kMaxReadsPerWakeup; ++i) {
             char data[kReceiveBufferSize];
-            sockaddr_in original{};
+            sockaddr_storage original{};
             alignas(cmsghdr) char control[256];
             iovec part{data, sizeof data};
             msghdr message{};
@@ -176,19 +231,10 @@ private:
                     continue;
                 return false;
             }
+            const QByteArrayView sentMessage(data, std::min<ssize_t>(size, sizeof data));
             for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-                if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR ||
-                    c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
-                    continue;
-                sock_extended_err error;
-                sockaddr_in offender;
-                std::memcpy(&error, CMSG_DATA(c), sizeof error);
-                std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
-                if (error.ee_origin != SO_EE_ORIGIN_ICMP)
-                    continue;
-                const auto answer = icmp::interpretQueuedError(
-                    error.ee_type, error.ee_code, offender.sin_addr.s_addr,
-                    QByteArrayView(data, std::min<ssize_t>(size, sizeof data)), original.sin_addr.s_addr, m_identity);
+                const auto answer = m_family == AF_INET6 ? queuedError6(*c, sentMessage, original)
+                                                         : queuedError(*c, sentMessage, original);
                 if (answer) {
                     answered(*answer);
                     return true;
@@ -198,11 +244,47 @@ private:
         return false;
     }
 
+    // An IP_RECVERR control message from the error queue, about sentMessage sent to destination.
+    std::optional<icmp::Answer> queuedError(const cmsghdr& c, QByteArrayView sentMessage,
+                                            const sockaddr_storage& destination) const
+    {
+        if (c.cmsg_level != IPPROTO_IP || c.cmsg_type != IP_RECVERR ||
+            c.cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in)))
+            return std::nullopt;
+        sock_extended_err error;
+        sockaddr_in offender;
+        sockaddr_in original;
+        std::memcpy(&error, CMSG_DATA(&c), sizeof error);
+        std::memcpy(&offender, CMSG_DATA(&c) + sizeof error, sizeof offender);
+        std::memcpy(&original, &destination, sizeof original);
+        if (error.ee_origin != SO_EE_ORIGIN_ICMP)
+            return std::nullopt;
+        return icmp::interpretQueuedError(error.ee_type, error.ee_code, offender.sin_addr.s_addr, sentMessage,
+                                          original.sin_addr.s_addr, m_identity);
+    }
+
+    // As queuedError, for an IPV6_RECVERR control message.
+    std::optional<icmp::Answer> queuedError6(const cmsghdr& c, QByteArrayView sentMessage,
+                                             const sockaddr_storage& destination) const
+    {
+        if (c.cmsg_level != IPPROTO_IPV6 || c.cmsg_type != IPV6_RECVERR ||
+            c.cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+            return std::nullopt;
+        sock_extended_err error;
+        sockaddr_in6 original;
+        std::memcpy(&error, CMSG_DATA(&c), sizeof error);
+        std::memcpy(&original, &destination, sizeof original);
+        if (error.ee_origin != SO_EE_ORIGIN_ICMP6)
+            return std::nullopt;
+        return icmp::interpretQueuedError6(error.ee_type, error.ee_code, sentMessage, toQt(original.sin6_addr),
+                                           m_identity6);
+    }
+
     void readDatagrams()
     {
         for (int i = 0; i < kMaxReadsPerWakeup; ++i) {
             char data[kReceiveBufferSize];
-            sockaddr_in from{};
+            sockaddr_storage from{};
             socklen_t fromSize = sizeof from;
             const ssize_t size = ::recvfrom(m_fd, data, sizeof data, MSG_DONTWAIT | MSG_TRUNC,
                                             reinterpret_cast<sockaddr*>(&from), &fromSize);
@@ -213,14 +295,28 @@ private:
             }
             if (size > ssize_t(sizeof data))
                 continue; // cut short, so not a message about our small request
-            const QByteArrayView datagram(data, size);
-            const auto answer = m_ping ? icmp::interpretPingReply(datagram, from.sin_addr.s_addr, m_identity)
-                                       : icmp::interpretRawDatagram(datagram, m_identity);
+            const auto answer = interpret(QByteArrayView(data, size), from);
             if (answer) {
                 answered(*answer);
                 return;
             }
         }
+    }
+
+    // A message from the normal receive queue and its sender: a raw IPv4 socket's includes the IP header,
+    // an ICMPv6 socket's never does.
+    std::optional<icmp::Answer> interpret(QByteArrayView datagram, const sockaddr_storage& from) const
+    {
+        if (m_family == AF_INET6) {
+            sockaddr_in6 source;
+            std::memcpy(&source, &from, sizeof source);
+            return icmp::interpretMessage6(datagram, toQt(source.sin6_addr), m_identity6);
+        }
+        if (!m_ping)
+            return icmp::interpretRawDatagram(datagram, m_identity);
+        sockaddr_in source;
+        std::memcpy(&source, &from, sizeof source);
+        return icmp::interpretPingReply(datagram, source.sin_addr.s_addr, m_identity);
     }
 
     void answered(const icmp::Answer& answer)
@@ -241,20 +337,32 @@ private:
     EchoReply m_outcome;
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_fd = -1;
+    int m_family = AF_INET;
     bool m_ping = false;
     icmp::EchoIdentity m_identity;
+    icmp::EchoIdentity6 m_identity6;
     std::chrono::steady_clock::time_point m_sentAt;
 };
+
+LinuxIcmpEcho::SocketKind socketKindFor(int family)
+{
+    const IcmpSocket socket = openIcmpSocket(family);
+    if (socket.fd < 0)
+        return LinuxIcmpEcho::SocketKind::None;
+    ::close(socket.fd);
+    return socket.ping ? LinuxIcmpEcho::SocketKind::Ping : LinuxIcmpEcho::SocketKind::Raw;
+}
 
 } // namespace
 
 LinuxIcmpEcho::SocketKind LinuxIcmpEcho::socketKind()
 {
-    const IcmpSocket socket = openIcmpSocket();
-    if (socket.fd < 0)
-        return SocketKind::None;
-    ::close(socket.fd);
-    return socket.ping ? SocketKind::Ping : SocketKind::Raw;
+    return socketKindFor(AF_INET);
+}
+
+LinuxIcmpEcho::SocketKind LinuxIcmpEcho::socketKind6()
+{
+    return socketKindFor(AF_INET6);
 }
 
 bool LinuxIcmpEcho::available()
@@ -262,11 +370,24 @@ bool LinuxIcmpEcho::available()
     return socketKind() != SocketKind::None;
 }
 
+bool LinuxIcmpEcho::available6()
+{
+    return socketKind6() != SocketKind::None;
+}
+
 std::unique_ptr<PendingOperation> LinuxIcmpEcho::send(quint32 address, const QByteArray& payload, int timeoutMs,
                                                       Done done)
 {
     auto request = std::make_unique<EchoRequest>(std::move(done));
     request->start(address, payload, timeoutMs);
+    return request;
+}
+
+std::unique_ptr<PendingOperation> LinuxIcmpEcho::send6(const Q_IPV6ADDR& address, const QByteArray& payload,
+                                                       int timeoutMs, Done done)
+{
+    auto request = std::make_unique<EchoRequest>(std::move(done));
+    request->start6(address, payload, timeoutMs);
     return request;
 }
 

@@ -99,6 +99,14 @@ public:
         EchoReply reply = nextReply ? nextReply(address, payload) : echoOf(address, payload);
         return std::make_unique<DeferredOperation>([done, reply] { done(reply); }, delayMs);
     }
+    bool available6() override { return isAvailable; }
+    // Answers as send does, counted with it; lastAddress and nextReply's address are 0.
+    std::unique_ptr<PendingOperation> send6(const Q_IPV6ADDR& address, const QByteArray& payload, int timeoutMs,
+                                            Done done) override
+    {
+        lastAddress6 = address;
+        return send(0, payload, timeoutMs, std::move(done));
+    }
     static EchoReply echoOf(quint32 address, const QByteArray& payload)
     {
         EchoReply reply;
@@ -112,6 +120,7 @@ public:
     int delayMs = 0;
     int sendCount = 0;
     quint32 lastAddress = 0;
+    Q_IPV6ADDR lastAddress6{};
     QByteArray lastPayload;
     int lastTimeout = 0;
     std::function<EchoReply(quint32, const QByteArray&)> nextReply;
