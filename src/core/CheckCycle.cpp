@@ -5,6 +5,7 @@
 #include "mail/NotificationDecision.h"
 #include "platform/CodePage.h"
 #include "probe/EchoProbe.h"
+#include "probe/PageAddress.h"
 #include "probe/ResultLine.h"
 #include "store/LogFiles.h"
 
@@ -43,7 +44,7 @@ void CheckCycle::process(std::function<void()> done)
         finish();
         return;
     }
-    m_pending = probe::gethostip(m.m_services.resolver, m.m_settings.webAddress,
+    m_pending = probe::gethostip(m.m_services.resolver, probe::pingTarget(m.m_settings.webAddress),
                                  [this](const QString& address) { resolved(address); });
 }
 

@@ -13,9 +13,9 @@ namespace sondrel::platform {
 namespace {
 
 // Names the system resolver answers by itself. Text of digits and dots is an address in the forms
-// inet_aton reads ("127.1" included), or nothing. Any other text Qt would take as an address literal
-// (with blanks around it, or IPv6) has no IPv4 address under that exact name; Qt would trim it and
-// look up its reverse name over the network. Nullopt when the name needs a real lookup.
+// inet_aton reads ("127.1" included), or nothing. An IPv6 literal, exactly as typed, is its own address.
+// Any other text Qt would take as an address literal (with blanks around it) names no host; Qt would trim it
+// and look up its reverse name over the network. Nullopt when the name needs a real lookup.
 std::optional<QString> answerWithoutLookup(const QString& name)
 {
     if (name.isEmpty())
@@ -29,7 +29,10 @@ std::optional<QString> answerWithoutLookup(const QString& name)
             return QString();
         return QHostAddress(ntohl(address.s_addr)).toString();
     }
-    if (!QHostAddress(name).isNull())
+    const QHostAddress literal(name);
+    if (literal.protocol() == QAbstractSocket::IPv6Protocol && name.trimmed() == name && literal.scopeId().isEmpty())
+        return literal.toString();
+    if (!literal.isNull())
         return QString();
     return std::nullopt;
 }
@@ -56,16 +59,20 @@ private:
     void finished(const QHostInfo& info)
     {
         m_id = -1;
-        QString dotted;
+        // The first IPv4 address, as always; a host with only IPv6 addresses is reached at its first one.
+        QString found;
         if (info.error() == QHostInfo::NoError) {
-            for (const QHostAddress& address : info.addresses()) {
-                if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                    dotted = address.toString();
+            const QList<QHostAddress> addresses = info.addresses();
+            for (const auto protocol : {QAbstractSocket::IPv4Protocol, QAbstractSocket::IPv6Protocol}) {
+                const auto first = std::find_if(addresses.begin(), addresses.end(),
+                                                [protocol](const QHostAddress& a) { return a.protocol() == protocol; });
+                if (first != addresses.end()) {
+                    found = first->toString();
                     break;
                 }
             }
         }
-        finish(dotted);
+        finish(found);
     }
     void finish(const QString& dotted)
     {

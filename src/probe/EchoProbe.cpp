@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
 
 #include <arpa/inet.h>
@@ -89,17 +90,31 @@ std::unique_ptr<platform::PendingOperation>
 pingaddress(platform::IcmpEcho& echo, const QString& addressText, const QString& packetText,
             std::function<void(qint32 status, const platform::EchoReply& reply)> done)
 {
+    const QByteArray addressBytes = platform::toCodePage(addressText);
+    in6_addr address6{};
+    const bool ipv6 = addressText.contains(u':') && ::inet_pton(AF_INET6, addressBytes.constData(), &address6) == 1;
     // inet_addr gives all ones both for text it cannot read and for 255.255.255.255.
-    const in_addr_t address = ::inet_addr(platform::toCodePage(addressText).constData());
-    if (address == INADDR_NONE)
+    const in_addr_t address = ipv6 ? INADDR_NONE : ::inet_addr(addressBytes.constData());
+    if (!ipv6 && address == INADDR_NONE)
         return std::make_unique<ImmediateOutcome>(kBadAddressStatus, std::move(done));
     const QByteArray payload = platform::toCodePage(packetText);
     if (payload.size() > platform::kEchoDataAreaSize)
         return std::make_unique<ImmediateOutcome>(IpStatus::BufTooSmall, std::move(done));
 
-    return echo.send(address, payload, kEchoTimeoutMs, [done = std::move(done)](const EchoReply& reply) {
+    auto report = [done = std::move(done)](const EchoReply& reply) {
         done(reply.status, reply.status == IpStatus::GeneralFailure ? EchoReply{} : reply);
-    });
+    };
+    if (ipv6) {
+        Q_IPV6ADDR bytes;
+        std::copy(std::begin(address6.s6_addr), std::end(address6.s6_addr), std::begin(bytes.c));
+        // An IPv4 address written in IPv6 form ("::ffff:192.0.2.1") is reached over IPv4.
+        bool mapped = false;
+        const quint32 v4 = QHostAddress(bytes).toIPv4Address(&mapped);
+        if (!mapped)
+            return echo.send6(bytes, payload, kEchoTimeoutMs, std::move(report));
+        return echo.send(htonl(v4), payload, kEchoTimeoutMs, std::move(report));
+    }
+    return echo.send(address, payload, kEchoTimeoutMs, std::move(report));
 }
 
 } // namespace sondrel::probe

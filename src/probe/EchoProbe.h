@@ -36,7 +36,8 @@ QString pingstatustext(qint32 code);
 std::unique_ptr<platform::PendingOperation> gethostip(platform::HostResolver& resolver, const QString& hostName,
                                                       std::function<void(const QString&)> done);
 
-// Sends one echo carrying packetText in the 8-bit code page to the address read from addressText and
+// Sends one echo carrying packetText in the 8-bit code page to the address read from addressText (dotted
+// IPv4 as inet_addr reads it, or an IPv6 address) and
 // waits at most kEchoTimeoutMs. done(status, reply) is always called from the event loop and never after
 // the returned operation is destroyed. An unreadable address (-1), a packet text longer than the reply's
 // data area (11001) and no ICMP socket (11050) send nothing and come with an all-zero reply.

@@ -30,4 +30,19 @@ QUrl pageAddress(const QString& webAddressText)
     return url;
 }
 
+QString pingTarget(const QString& webAddressText)
+{
+    const QString text = webAddressText.trimmed();
+    const bool bareIpv6 = QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol && !text.startsWith(u'[');
+    const bool urlLike = text.contains(u'/') || text.contains(u'[') || (text.contains(u':') && !bareIpv6);
+    if (!urlLike)
+        return webAddressText;
+    const QUrl page = pageAddress(text);
+    if (!page.isEmpty())
+        return page.host();
+    // Not a page Sondrel fetches ("ftp://host"), but still a host to ping.
+    const QUrl other(text, QUrl::TolerantMode);
+    return other.host().isEmpty() ? webAddressText : other.host();
+}
+
 } // namespace sondrel::probe

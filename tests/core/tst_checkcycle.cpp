@@ -83,7 +83,7 @@ private slots:
     void unresolvedName_isAFailureLineWithTheSadFace()
     {
         open();
-        m_settings.webAddress = QStringLiteral("http://site.test");
+        m_settings.webAddress = QStringLiteral("nowhere.test");
         cycle(1);
         QCOMPARE(m_seen->siteAddress, QString());
         QCOMPARE(m_fakes->echo.sendCount, 0);

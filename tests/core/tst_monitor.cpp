@@ -63,9 +63,25 @@ private slots:
     void cleanup() { renewFixture(); }
 
     // Real ICMP to 127.0.0.1, a real web server and a real SMTP server, in a network of the test's own.
+    // The address as users type it: a plain address, or a URL whose host is pinged, IPv6 included.
+    void wholeRun_pageTextGone_isMailedWithTheRunsLines_data()
+    {
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("siteAddress");
+        QTest::newRow("IPv4 address") << "127.0.0.1"
+                                      << "127.0.0.1"
+                                      << "127.0.0.1";
+        QTest::newRow("IPv6 URL with port and path") << "::1"
+                                                     << "http://[::1]:8080/index.html"
+                                                     << "::1";
+    }
     void wholeRun_pageTextGone_isMailedWithTheRunsLines()
     {
-        const QString why = enterPrivateNetwork();
+        QFETCH(QString, bind);
+        QFETCH(QString, typed);
+        QFETCH(QString, siteAddress);
+        static const QString why = enterPrivateNetwork();
         if (!why.isEmpty())
             QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
         SmtpSink sink;
@@ -83,8 +99,8 @@ private slots:
         };
         publish("<html><body><h1>Welcome</h1></body></html>");
         QProcess web;
-        web.start(QStringLiteral("/usr/bin/python3"),
-                  {"-u", "-m", "http.server", "--bind", "127.0.0.1", "--directory", site.path(), "80"});
+        web.start(QStringLiteral("/usr/bin/python3"), {"-u", "-m", "http.server", "--bind", bind, "--directory",
+                                                       site.path(), typed.contains(u':') ? "8080" : "80"});
         // It says so once it listens.
         QSignalSpy listening(&web, &QProcess::readyReadStandardOutput);
         QVERIFY2(listening.wait(10000), qPrintable(QString::fromLocal8Bit(web.readAllStandardError())));
@@ -101,7 +117,7 @@ private slots:
                                                  m_sockets, fakes.shell, fakes.secrets},
                               m_dir->path());
         MonitorRecorder seen(monitor);
-        core::MonitorSettings settings = watching(QStringLiteral("127.0.0.1"), 0.2);
+        core::MonitorSettings settings = watching(typed, 0.2);
         settings.checkMainPage = true;
         settings.mainSiteString = QStringLiteral("welcome");
         QVERIFY(monitor.start(settings));
@@ -113,7 +129,7 @@ private slots:
         stopAndWait(monitor);
 
         QVERIFY(seen.lines.first().contains(QStringLiteral(" Trip Time=")));
-        QCOMPARE(seen.siteAddress, QStringLiteral("127.0.0.1"));
+        QCOMPARE(seen.siteAddress, siteAddress);
         QCOMPARE(seen.ends, QList<core::RunEnd>{core::RunEnd::Stopped});
         QCOMPARE(seen.messageTexts(), QStringList{QStringLiteral("Scan Stopped")});
         const int gone = int(seen.lines.indexOf(QRegularExpression(QStringLiteral(".* WSNF$"))));

@@ -4,6 +4,8 @@
 #include "support/Fakes.h"
 #include "support/PrivateNetwork.h"
 
+#include <QHostAddress>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -61,9 +63,19 @@ class TestEchoProbe : public QObject {
     Q_OBJECT
 
     QString m_noPrivateNetwork;
+    QString m_noHostsFile;
+    QTemporaryDir m_folder;
 
 private slots:
-    void initTestCase() { m_noPrivateNetwork = test::enterPrivateNetwork(); }
+    void initTestCase()
+    {
+        m_noPrivateNetwork = test::enterPrivateNetwork();
+        QVERIFY(m_folder.isValid());
+        if (m_noPrivateNetwork.isEmpty())
+            m_noHostsFile =
+                test::usePrivateHostsFile(m_folder.path(), "127.0.0.1 localhost\n::1 localhost\nfd00:5::7 v6only.test\n"
+                                                           "127.0.0.3 both.test\nfd00:5::8 both.test\n");
+    }
 
     void pingstatustext_putsTheCodeBeforeItsText_data()
     {
@@ -117,6 +129,33 @@ private slots:
         QCOMPARE(p->status, probe::kBadAddressStatus);
         QVERIFY(isAllZero(p->reply));
         QCOMPARE(echo.sendCount, 0);
+    }
+
+    // Each address goes to the echo of its own family; an IPv4 address in IPv6 form goes over IPv4.
+    void address_isPingedOverItsOwnFamily_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("sentTo");
+        QTest::newRow("IPv4") << "127.0.0.1"
+                              << "127.0.0.1";
+        QTest::newRow("IPv6") << "2001:db8::1"
+                              << "2001:db8::1";
+        QTest::newRow("IPv6, long form") << "2001:0db8:0:0:0:0:0:1"
+                                         << "2001:db8::1";
+        QTest::newRow("IPv4 in IPv6 form") << "::ffff:127.0.0.2"
+                                           << "127.0.0.2";
+    }
+    void address_isPingedOverItsOwnFamily()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, sentTo);
+        FakeIcmpEcho echo;
+        const auto p = ping(echo, address, QStringLiteral("payload"));
+        QTRY_COMPARE(p->calls, 1);
+        QCOMPARE(p->status, IpStatus::Success);
+        const QHostAddress v6(echo.lastAddress6);
+        const QHostAddress sent = echo.lastAddress != 0 ? QHostAddress(ntohl(echo.lastAddress)) : v6;
+        QCOMPARE(sent.toString(), sentTo);
     }
 
     void packetText_isSentInTheCodePageUpToTheDataArea()
@@ -231,13 +270,23 @@ private slots:
                                      << "";
         QTest::newRow("bad dotted address") << "300.1.1.1"
                                             << "";
-        QTest::newRow("IPv6 only") << "::1"
-                                   << "";
+        QTest::newRow("IPv6 literal") << "::1"
+                                      << "::1";
+        QTest::newRow("IPv6 literal, long form") << "2001:0db8:0000:0000::0001"
+                                                 << "2001:db8::1";
+        QTest::newRow("IPv6 literal with a blank") << " ::1"
+                                                   << "";
+        QTest::newRow("name with only an IPv6 address") << "v6only.test"
+                                                        << "fd00:5::7";
+        QTest::newRow("name with both kinds") << "both.test"
+                                              << "127.0.0.3";
     }
     void hostName_isResolvedExactlyAsTyped()
     {
         if (!m_noPrivateNetwork.isEmpty())
             QSKIP(qPrintable(m_noPrivateNetwork)); // a lookup must not leave the machine
+        if (!m_noHostsFile.isEmpty())
+            QSKIP(qPrintable(m_noHostsFile));
         QFETCH(QString, name);
         QFETCH(QString, address);
         QtHostResolver resolver;

@@ -54,6 +54,41 @@ private slots:
         QFETCH(QString, fetched);
         QCOMPARE(pageAddress(typed).toString(QUrl::FullyEncoded), fetched);
     }
+
+    // What is pinged: the host of an address with a scheme, port, path or brackets; any other text as typed.
+    void typedAddresses_pingTheirHost_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pinged");
+        QTest::newRow("plain name, blanks kept") << " www.example.com "
+                                                 << " www.example.com ";
+        QTest::newRow("dotted address") << "127.0.0.1"
+                                        << "127.0.0.1";
+        QTest::newRow("short dotted address") << "127.1"
+                                              << "127.1";
+        QTest::newRow("bare IPv6") << "2001:db8::1"
+                                   << "2001:db8::1";
+        QTest::newRow("unreadable text") << "not a host!"
+                                         << "not a host!";
+        QTest::newRow("URL with path") << "https://example.com/status"
+                                       << "example.com";
+        QTest::newRow("host and port") << "127.0.0.1:8090"
+                                       << "127.0.0.1";
+        QTest::newRow("name and path") << "example.com/health"
+                                       << "example.com";
+        QTest::newRow("IPv6 in brackets") << "[2001:db8::1]"
+                                          << "2001:db8::1";
+        QTest::newRow("IPv6 URL with port") << "https://[::1]:8080/health"
+                                            << "::1";
+        QTest::newRow("other scheme") << "ftp://files.example.com/"
+                                      << "files.example.com";
+    }
+    void typedAddresses_pingTheirHost()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, pinged);
+        QCOMPARE(pingTarget(typed), pinged);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestPageAddress)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace sondrel::test {
@@ -21,6 +22,33 @@ QString enterPrivateNetwork()
                                                              QStringLiteral("lo"), QStringLiteral("up")});
     if (!failed.isEmpty())
         return QStringLiteral("cannot bring up loopback: ") + failed;
+    return {};
+}
+
+QString usePrivateHostsFile(const QString& folder, const QByteArray& content)
+{
+    const QString hosts = folder + QStringLiteral("/hosts");
+    QFile file(hosts);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QStringLiteral("cannot write ") + hosts;
+    file.close();
+    if (::unshare(CLONE_NEWNS) != 0)
+        return QStringLiteral("unshare(CLONE_NEWNS) failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    // Mounts made here must not reach the machine's own namespace.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(QFile::encodeName(hosts).constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+        return QStringLiteral("cannot bind a hosts file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    for (const QStringList& step :
+         {QStringList{"link", "add", "sondrel6", "type", "veth", "peer", "name", "sondrel6peer"},
+          QStringList{"addr", "add", "fd00:5::1/64", "dev", "sondrel6", "nodad"},
+          // An IPv4 address beside it, so that the resolver keeps handing out IPv4 addresses too (it leaves out
+          // the kinds of address the machine has none of apart from loopback).
+          QStringList{"addr", "add", "192.0.2.1/24", "dev", "sondrel6"},
+          QStringList{"link", "set", "sondrel6peer", "up"}, QStringList{"link", "set", "sondrel6", "up"}}) {
+        const QString failed = runCommand(QStringLiteral("ip"), step);
+        if (!failed.isEmpty())
+            return failed;
+    }
     return {};
 }
 

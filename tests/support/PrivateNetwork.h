@@ -11,6 +11,12 @@ namespace sondrel::test {
 // machine. Gives empty text on success, else why it cannot be done (not root, no unshare, no ip tool).
 QString enterPrivateNetwork();
 
+// Gives the calling thread, and every process and thread it starts afterwards, a mount namespace of its own in
+// which /etc/hosts holds content (a file kept in folder), and a global IPv6 and an IPv4 address on a veth pair
+// of the private network, so that the resolver hands out addresses of both kinds. Call it after enterPrivateNetwork().
+// Empty text on success, else why not.
+QString usePrivateHostsFile(const QString& folder, const QByteArray& content);
+
 // Runs a setup command to its end (at most a few seconds), with input on its standard input.
 // Gives empty text when it exits with 0, else its error output.
 QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input = {});
