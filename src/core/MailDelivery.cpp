@@ -49,30 +49,12 @@ bool MailDelivery::start()
     return true;
 }
 
-void MailDelivery::onSessionFinished(const mail::SmtpSession::Result& result)
+void MailDelivery::onSessionFinished(const Result& result)
 {
-    using From = mail::SmtpSession::Outcome;
-    Outcome outcome = Outcome::SocketError;
-    switch (result.outcome) {
-    case From::Sent:
-        outcome = Outcome::Sent;
-        break;
-    case From::ClosedAfterQuit:
-        outcome = Outcome::ClosedAfterQuit;
-        break;
-    case From::ServerError:
-        outcome = Outcome::ServerError;
-        break;
-    case From::CertificateRejected:
-        outcome = Outcome::CertificateRejected;
+    // A failed socket or a refused certificate gets no further reply: the attempt ends without waiting the delay.
+    if (result.outcome == Outcome::SocketError || result.outcome == Outcome::CertificateRejected)
         endAttemptSoon();
-        break;
-    case From::SocketError:
-        // A failed socket gets no further reply: the attempt ends without waiting the delay.
-        endAttemptSoon();
-        break;
-    }
-    endExchange({outcome, result.text, result.errorNumber, result.refusedRecipients, result.certificate});
+    endExchange(result);
 }
 
 void MailDelivery::endExchange(const Result& result)

@@ -18,32 +18,9 @@ namespace sondrel::core {
 class MailDelivery final : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome {
-        Sent,                // QUIT was answered with another code than 220, 250 or 354, normally 221
-        ClosedAfterQuit,     // QUIT was answered with an accepted code
-        ServerError,         // a reply before QUIT had another code; text is the whole reply
-        SocketError,         // the socket failed, the port was bad or the server fell silent
-        NoConnection,        // the system has no Internet connection; nothing was sent
-        CertificateRejected, // the server's certificate failed the checks; nothing was sent
-    };
-    Q_ENUM(Outcome)
-    struct Result {
-        Result() = default;
-        Result(Outcome outcome, QString text, int errorNumber = 0, QStringList refusedRecipients = {},
-               QByteArray certificate = {})
-            : outcome(outcome)
-            , text(std::move(text))
-            , errorNumber(errorNumber)
-            , refusedRecipients(std::move(refusedRecipients))
-            , certificate(std::move(certificate))
-        {
-        }
-        Outcome outcome = Outcome::Sent;
-        QString text; // the server's reply or the error's description
-        int errorNumber = 0;
-        QStringList refusedRecipients; // "address: reply" for each recipient the server refused
-        QByteArray certificate;        // the rejected certificate (DER)
-    };
+    // The outcome of the exchange, as the session tells it, or NoConnection when none could begin.
+    using Outcome = mail::SmtpSession::Outcome;
+    using Result = mail::SmtpSession::Result;
 
     // fields is read each time a command is built; lingerSeconds each time a reply restarts the linger.
     MailDelivery(platform::Services services, std::function<mail::SmtpFields()> fields,
@@ -62,7 +39,7 @@ public:
 
 signals:
     // The exchange is over (or never began for want of a connection); emitted once.
-    void exchangeEnded(const sondrel::core::MailDelivery::Result& result);
+    void exchangeEnded(const sondrel::mail::SmtpSession::Result& result);
     // The disconnect delay has passed after the last reply, or the exchange failed; emitted once. The receiver
     // may destroy the delivery.
     void attemptEnded();

@@ -44,7 +44,7 @@ public:
 
 signals:
     // A notification's exchange is over, with its outcome.
-    void delivered(const sondrel::core::MailDelivery::Result& result);
+    void delivered(const sondrel::mail::SmtpSession::Result& result);
 
 private:
     struct Entry {

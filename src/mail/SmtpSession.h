@@ -44,6 +44,7 @@ public:
         ServerError,         // a reply before QUIT had another code; text is the whole reply or what is missing
         SocketError,         // the socket failed, the port was bad or the server fell silent
         CertificateRejected, // the server's certificate failed the checks; text says why
+        NoConnection,        // the system had no Internet connection, so no exchange began (told by MailDelivery)
     };
     Q_ENUM(Outcome)
     struct Result {
