@@ -28,7 +28,10 @@ QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width)
 
 void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text)
 {
-    QByteArray bytes = encodeStoredText(text, width);
+    // A field is read up to its first zero byte, so the text ends there too: the encoding is then chosen for the
+    // bytes that are read back ("ß€" before a zero is code page bytes that would read as UTF-8).
+    const qsizetype zero = text.indexOf(QChar(0));
+    QByteArray bytes = encodeStoredText(zero < 0 ? text : text.first(zero), width);
     bytes.append(QByteArray(width - bytes.size(), ' '));
     record.replace(offset, width, bytes);
 }

@@ -13,7 +13,7 @@ QString trimSpaces(QStringView text);
 QString readFixedText(QByteArrayView record, qsizetype offset, qsizetype width);
 
 // Writes text into a fixed-length field as a stored text (StoredText.h): left-aligned, cut to width bytes at
-// a character boundary, padded with spaces.
+// a character boundary, padded with spaces. A text ends at its first NUL character, where reading stops.
 void writeFixedText(QByteArray& record, qsizetype offset, qsizetype width, QStringView text);
 
 // 16-bit signed little-endian whole numbers.
