@@ -100,10 +100,10 @@ inline double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// A field of /proc/self/status in kB, such as "VmRSS" or "VmHWM".
-inline qint64 statusKb(const char* field)
+// A field of a process's /proc/PID/status in kB, such as "VmRSS" or "VmHWM"; "self" is this process.
+inline qint64 statusKb(const char* field, const QString& process = QStringLiteral("self"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray prefix = QByteArray(field) + ':';

@@ -59,9 +59,10 @@ bool writePage(const QString& path, int sizeMb)
     return file.error() == QFile::NoError;
 }
 
-qint64 statusKb(const char* field)
+// A field of /proc/PID/status in kB ("self": this process); field ends with its colon, such as "VmRSS:".
+qint64 statusKb(const char* field, const QString& process = QStringLiteral("self"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -122,18 +123,6 @@ int checkOnceAsChild(const QString& url)
     return 0;
 }
 
-qint64 childStatusKb(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 // The peak resident size of a separate process during its first check of the page, less its resident size
 // just before that check: what the check costs as a user's program sees it, first request included.
 qint64 peakRiseFromOutside(const QString& url)
@@ -154,7 +143,7 @@ qint64 peakRiseFromOutside(const QString& url)
     };
     const qint64 before = lineStarting("READY ").toLongLong();
     const bool found = lineStarting("DONE ") == "1";
-    const qint64 peak = childStatusKb(child.processId(), "VmHWM:");
+    const qint64 peak = statusKb("VmHWM:", QString::number(child.processId()));
     child.closeWriteChannel();
     child.waitForFinished(10000);
     return found && before > 0 && peak > 0 ? peak - before : -1;

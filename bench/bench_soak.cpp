@@ -27,19 +27,6 @@ namespace {
 constexpr int kStretch = 10000;
 const QByteArray kMarker = "soak marker";
 
-qint64 processStatusKb(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 qsizetype openDescriptors(qint64 pid)
 {
     return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
@@ -149,7 +136,7 @@ int main(int argc, char* argv[])
         const double rate = double(kStretch) / (double(now - stretchStart) / 1e9);
         stretchStart = now;
         rates.append(rate);
-        memory.append(processStatusKb(run.processId(), "VmRSS"));
+        memory.append(bench::statusKb("VmRSS", QString::number(run.processId())));
         descriptors.append(openDescriptors(run.processId()));
         std::printf("%8lld %12.0f %12lld %6lld\n", static_cast<long long>(lines / kStretch * kStretch), rate,
                     static_cast<long long>(memory.last()), static_cast<long long>(descriptors.last()));
