@@ -205,10 +205,33 @@ void MainWindow::buildMenus()
         *items[i] = item;
     }
     mnu1->setChecked(true);
+    mnuAlerts = addMenuItem(mnuSite, tr("Alert Settings"), "mnuAlerts", &MainWindow::mnuAlerts_Click);
+
+    mnuView = menuBar()->addMenu(tr("View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuChart = addMenuItem(mnuView, tr("Latency Chart"), "mnuChart", &MainWindow::mnuChart_Click);
+    mnuNotify = addMenuItem(mnuView, tr("Desktop Notifications"), "mnuNotify", &MainWindow::mnuNotify_Click);
+    mnuNotify->setCheckable(true);
+    mnuSnooze = mnuView->addMenu(tr("Snooze Alerts"));
+    mnuSnooze->setObjectName(QStringLiteral("mnuSnooze"));
+    mnuSnooze1 = addMenuItem(mnuSnooze, tr("1 hour"), "mnuSnooze1", &MainWindow::mnuSnooze1_Click);
+    mnuSnooze4 = addMenuItem(mnuSnooze, tr("4 hours"), "mnuSnooze4", &MainWindow::mnuSnooze4_Click);
+    mnuSnoozeMorning =
+        addMenuItem(mnuSnooze, tr("Until tomorrow 08:00"), "mnuSnoozeMorning", &MainWindow::mnuSnoozeMorning_Click);
+    mnuResume = addMenuItem(mnuSnooze, tr("Resume"), "mnuResume", &MainWindow::mnuResume_Click);
+
     mnuHelp = menuBar()->addAction(tr("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     connect(mnusave, &QAction::triggered, this, &MainWindow::mnusave_Click);
     connect(mnuHelp, &QAction::triggered, this, &MainWindow::mnuHelp_Click);
+}
+
+QAction* MainWindow::addMenuItem(QMenu* menu, const QString& caption, const char* name, void (MainWindow::*handler)())
+{
+    QAction* item = menu->addAction(caption);
+    item->setObjectName(QLatin1String(name));
+    connect(item, &QAction::triggered, this, handler);
+    return item;
 }
 
 void MainWindow::connectMonitor()
@@ -437,6 +460,14 @@ void MainWindow::mnusave_Click()
             savesettings(i + 1);
     }
 }
+
+void MainWindow::mnuAlerts_Click() {}
+void MainWindow::mnuChart_Click() {}
+void MainWindow::mnuNotify_Click() {}
+void MainWindow::mnuSnooze1_Click() {}
+void MainWindow::mnuSnooze4_Click() {}
+void MainWindow::mnuSnoozeMorning_Click() {}
+void MainWindow::mnuResume_Click() {}
 
 void MainWindow::mnuHelp_Click()
 {

@@ -55,6 +55,13 @@ public:
     void mnu_Click(int site);
     void mnusave_Click();
     void mnuHelp_Click();
+    void mnuAlerts_Click();
+    void mnuChart_Click();
+    void mnuNotify_Click();
+    void mnuSnooze1_Click();
+    void mnuSnooze4_Click();
+    void mnuSnoozeMorning_Click();
+    void mnuResume_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -62,6 +69,7 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    QAction* addMenuItem(QMenu* menu, const QString& caption, const char* name, void (MainWindow::*handler)());
     void connectMonitor();
     void Form_Load();
     void endProgram();
@@ -123,6 +131,15 @@ private:
     QAction* mnu1 = nullptr;
     QAction* mnu2 = nullptr;
     QAction* mnu3 = nullptr;
+    QAction* mnuAlerts = nullptr; // "Alert Settings"
+    QMenu* mnuView = nullptr;
+    QAction* mnuChart = nullptr;  // "Latency Chart"
+    QAction* mnuNotify = nullptr; // "Desktop Notifications", checkable
+    QMenu* mnuSnooze = nullptr;   // "Snooze Alerts"
+    QAction* mnuSnooze1 = nullptr;
+    QAction* mnuSnooze4 = nullptr;
+    QAction* mnuSnoozeMorning = nullptr;
+    QAction* mnuResume = nullptr;
     QAction* mnuHelp = nullptr;
 
     platform::Services m_services;

@@ -109,6 +109,8 @@ void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply)
         line = probe::replyLine(state.RecordNumber, date, time, report.tripTimeText, average, state.PageToken);
     }
     emit m.resultLineAdded(line);
+    emit m.echoMeasured(EchoSample{now, failed ? std::nullopt : std::optional<qint64>(reply.tripTime),
+                                   probe::averageTripTime(state.TripTimeTotal, state.ReplyCount)});
     m.m_logFiles->addtologfile(line, state.RecordNumber);
     if (failed)
         emit m.statusChanged(SiteStatus::NotAnswering);
@@ -124,6 +126,10 @@ void CheckCycle::checkstatuschangeandsendemailifrequired()
     RunState& state = m.m_state;
     mail::StatusFlags flags{state.PingOk, state.PageOk, state.LastPingOk, state.LastPageOk};
     const bool send = mail::decideNotification(flags, m.m_settings.emailNotification, m.m_settings.checkMainPage);
+    if (flags.LastPingOk != state.LastPingOk)
+        emit m.siteChanged(flags.LastPingOk ? SiteChange::PingAnswering : SiteChange::PingFailing);
+    if (flags.LastPageOk != state.LastPageOk)
+        emit m.siteChanged(flags.LastPageOk ? SiteChange::PageTextFound : SiteChange::PageTextLost);
     state.LastPingOk = flags.LastPingOk;
     state.LastPageOk = flags.LastPageOk;
     // A notification may outlast a cancelled cycle: its end must not finish a later one.

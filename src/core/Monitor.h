@@ -5,6 +5,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -38,6 +39,17 @@ struct EchoReport {
     QString bytesUsed;                     // the size of the reply's data
     std::optional<QString> packetReturned; // the data that came back, when there was any
 };
+
+// One echo as a measurement, for pictures of the run: when it was taken, its trip time (none when the
+// check failed) and the run's average trip time as the result lines show it.
+struct EchoSample {
+    QDateTime at;
+    std::optional<qint64> tripMs;
+    qint64 averageMs = 0;
+};
+
+// A change of the site's state that the notification decision acted on, whether or not it was e-mailed.
+enum class SiteChange { PingFailing, PingAnswering, PageTextFound, PageTextLost };
 
 // Why a run has ended.
 enum class RunEnd {
@@ -88,6 +100,8 @@ signals:
     // The site's name was resolved: its address in dotted form, empty when it could not be resolved.
     void siteAddressResolved(const QString& address);
     void echoReported(const sondrel::core::EchoReport& report);
+    void echoMeasured(const sondrel::core::EchoSample& sample);
+    void siteChanged(sondrel::core::SiteChange change);
     void statusChanged(sondrel::core::SiteStatus status);
     // The text that explains the latest status, for the status picture's tooltip.
     void statusTextChanged(const QString& text);
