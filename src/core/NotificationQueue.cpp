@@ -61,9 +61,14 @@ void NotificationQueue::notify(const QString& recordNumber, std::function<void()
         QTimer::singleShot(0, this, std::move(done));
         return;
     }
-    auto fields = std::make_shared<mail::SmtpFields>(notification->fields);
+    send(*notification, std::move(done));
+}
+
+void NotificationQueue::send(const Notification& notification, std::function<void()> done)
+{
+    auto fields = std::make_shared<mail::SmtpFields>(notification.fields);
     auto delivery = std::make_unique<MailDelivery>(
-        m_services, [fields] { return *fields; }, [seconds = notification->lingerSeconds] { return seconds; });
+        m_services, [fields] { return *fields; }, [seconds = notification.lingerSeconds] { return seconds; });
     delivery->setReplyTimeout(m_replyTimeoutMs);
     MailDelivery* raw = delivery.get();
     connect(raw, &MailDelivery::exchangeEnded, this, [this, raw](const MailDelivery::Result& result) {

@@ -38,6 +38,8 @@ public:
     // runs from the event loop when the run may go on: after the disconnect delay when the notification
     // could start at once, straight away when it waits for its turn or cannot be sent at all.
     void notify(const QString& recordNumber, std::function<void()> done);
+    // Sends a notification already composed, in turn as notify does.
+    void send(const Notification& notification, std::function<void()> done);
 
     // No notification is under way or waiting.
     bool isIdle() const { return m_entries.empty(); }
