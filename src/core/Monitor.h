@@ -102,6 +102,11 @@ signals:
     void echoReported(const sondrel::core::EchoReport& report);
     void echoMeasured(const sondrel::core::EchoSample& sample);
     void siteChanged(sondrel::core::SiteChange change);
+    // The site turned slow (a trip time or a page fetch over the slowness threshold in enough checks in a
+    // row) or fast again; detail says what was measured.
+    void slownessChanged(bool slow, const QString& detail);
+    // The certificate of the checked https page expires within the warning period.
+    void certificateExpiring(const QDateTime& expiry, const QString& issuer);
     void statusChanged(sondrel::core::SiteStatus status);
     // The text that explains the latest status, for the status picture's tooltip.
     void statusTextChanged(const QString& text);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/AlertSettings.h"
+
 #include <QString>
 
 namespace sondrel::store {
@@ -18,6 +20,7 @@ struct MonitorSettings {
     bool autoDisconnect = true; // hang up after each check
     bool checkMainPage = false;
     bool emailNotification = false;
+    store::AlertSettings alerts; // the slot's alert settings; the defaults alert as the decision always has
 };
 
 // A stored site slot as the main window shows it once opened: an empty packet string reads "Packet" and an
