@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
-    qtkeychain-qt6-dev libsecret-1-0
+    qt6-charts-dev libqt6opengl6-dev \
+    qtkeychain-qt6-dev libsecret-1-0 libqt6svg6
 cmake --preset default >/dev/null
 cmake --build --preset default
 exec ./build/default/bin/sondrel

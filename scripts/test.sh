@@ -5,8 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
+    qt6-charts-dev libqt6opengl6-dev \
     iproute2 nftables python3 python3-aiosmtpd iputils-ping procps openssl \
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-x11 postfix sasl2-bin libsasl2-modules \
+    libqt6svg6 desktop-file-utils appstream \
+    xvfb trayer dbus-daemon \
     clang-15 libfuzzer-15-dev llvm-15
 cmake --preset testing >/dev/null
 cmake --build --preset testing

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -79,7 +80,7 @@ int runApplication(int argc, char* argv[])
     if (line.noWindow) {
         QCoreApplication application(argc, argv);
         setIdentity();
-        const QString folder = store::programFolderFor(QCoreApplication::applicationDirPath());
+        const QString folder = store::openProgramFolder(QCoreApplication::applicationDirPath());
         store::ProgramLock lock(folder);
         if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
             std::fprintf(stderr, "%s\n", qPrintable(alreadyRunning(folder)));
@@ -91,17 +92,20 @@ int runApplication(int argc, char* argv[])
     QApplication application(argc, argv);
     setIdentity();
     QApplication::setQuitOnLastWindowClosed(false);
+    // The desktop file's name lets the shell match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sondrel.Sondrel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sondrel.svg")));
     SystemMessageBoxes messages;
-    store::ProgramLock lock(store::programFolderFor(QApplication::applicationDirPath()));
+    const QString folder = store::openProgramFolder(QApplication::applicationDirPath());
+    store::ProgramLock lock(folder);
     if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
-        messages.show(alreadyRunning(QApplication::applicationDirPath()), platform::applicationTitle(),
-                      platform::MessageIcon::Exclamation);
+        messages.show(alreadyRunning(folder), platform::applicationTitle(), platform::MessageIcon::Exclamation);
         return 2;
     }
 
     QtDesktopShell shell;
     platform::SystemServices system;
-    MainWindow window(system.services(messages, shell), QApplication::applicationDirPath());
+    MainWindow window(system.services(messages, shell), folder);
     if (line.site != 1)
         window.mnu_Click(line.site);
     window.show();

@@ -9,6 +9,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace sondrel;
 
 // The program run as a user runs it on a server: `sondrel --no-window`, with no display at all.
@@ -140,6 +144,48 @@ private slots:
         const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
         QVERIFY2(said.contains(error) && !said.contains(u'\n'), qPrintable(said));
         QVERIFY(process.readAllStandardOutput().isEmpty());
+    }
+
+    // Installed in a folder its user may not write to, the program keeps its files in that user's data home,
+    // making the folders on its first start, and leaves its own folder as it was.
+    void installedForAllUsers_keepsItsFilesInTheUsersDataHome()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run the program as another user");
+        const passwd* nobody = ::getpwnam("nobody");
+        QVERIFY(nobody);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString installed = root.filePath(QStringLiteral("bin"));
+        const QString home = root.filePath(QStringLiteral("home"));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("bin")) && QDir(root.path()).mkpath(QStringLiteral("home")));
+        QVERIFY(QFile::copy(program(), installed + QStringLiteral("/sondrel")));
+        QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+        QVERIFY(::chown(QFile::encodeName(home).constData(), nobody->pw_uid, nobody->pw_gid) == 0);
+
+        // No saved site: the start makes a new log and is then refused, so it ends at once.
+        QProcess process;
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/share"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                       QStringLiteral("--clear-groups"), installed + QStringLiteral("/sondrel"),
+                       QStringLiteral("--no-window")});
+        QVERIFY(process.waitForStarted(10000));
+        QVERIFY(finish(process));
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(said, QStringLiteral("You have not entered a web url to check!"));
+
+        const QString folder = home + QStringLiteral("/share/sondrel");
+        QCOMPARE(QFileInfo(folder).ownerId(), nobody->pw_uid);
+        QCOMPARE(QFile::permissions(folder), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                                                 QFile::WriteUser | QFile::ExeUser);
+        for (const char* file : {"data/log.dat", "logs/000001.log", "logs/tmp.log"})
+            QVERIFY2(QFileInfo(folder + u'/' + QString::fromLatin1(file)).isFile(), file);
+        QCOMPARE(QDir(installed).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"sondrel"});
     }
 
     void help_listsTheOptions()
