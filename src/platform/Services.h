@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/ConnectionService.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/DesktopShell.h"
 #include "platform/HostResolver.h"
 #include "platform/HttpClient.h"
@@ -24,6 +25,7 @@ struct Services {
     TcpSocketFactory& tcp;
     DesktopShell& shell;
     SecretStore& secrets;
+    DesktopNotifier& notifier = DesktopNotifier::none();
 };
 
 } // namespace sondrel::platform

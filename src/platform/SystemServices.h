@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FreedesktopNotifier.h"
 #include "platform/KeychainSecretStore.h"
 #include "platform/LinuxIcmpEcho.h"
 #include "platform/NetworkInformationConnection.h"
@@ -11,13 +12,15 @@
 
 namespace sondrel::platform {
 
-// The real implementation of every network, clock and secret store interface. How messages reach the user and
-// how documents are opened depends on whether the program shows windows, so the caller brings those two.
+// The real implementation of every network, clock, secret store and desktop notification interface. How
+// messages reach the user and how documents are opened depends on whether the program shows windows, so the
+// caller brings those two.
 class SystemServices {
 public:
     Services services(MessageBoxes& messages, DesktopShell& shell)
     {
-        return Services{messages, m_clock, m_connection, m_echo, m_resolver, m_http, m_tcp, shell, m_secrets};
+        return Services{messages, m_clock, m_connection, m_echo,    m_resolver,
+                        m_http,   m_tcp,   shell,        m_secrets, m_notifier};
     }
 
 private:
@@ -28,6 +31,7 @@ private:
     QtHttpClient m_http;
     QtTcpSocketFactory m_tcp;
     KeychainSecretStore m_secrets;
+    FreedesktopNotifier m_notifier;
 };
 
 } // namespace sondrel::platform

@@ -232,6 +232,21 @@ private:
     }
 };
 
+// Records every notification, as a desktop with a notification service would show it.
+class RecordingNotifier final : public DesktopNotifier {
+public:
+    struct Shown {
+        QString summary;
+        QString body;
+        QString iconName;
+    };
+    void notify(const QString& summary, const QString& body, const QString& iconName) override
+    {
+        shown.append({summary, body, iconName});
+    }
+    QList<Shown> shown;
+};
+
 // One fake of every platform interface; tests swap single members for real implementations.
 struct FakeSystem {
     FakeMessageBoxes messages;
@@ -244,8 +259,13 @@ struct FakeSystem {
     TcpSocketFactory* tcp = &nullTcp;
     FakeDesktopShell shell;
     FakeSecretStore secrets;
+    RecordingNotifier recordingNotifier;
+    DesktopNotifier* notifier = &recordingNotifier;
 
-    Services services() { return Services{messages, clock, connection, echo, resolver, http, *tcp, shell, secrets}; }
+    Services services()
+    {
+        return Services{messages, clock, connection, echo, resolver, http, *tcp, shell, secrets, *notifier};
+    }
 };
 
 } // namespace sondrel::test

@@ -1,0 +1,157 @@
+#include "app/TrayIcon.h"
+
+#include "app/MainWindow.h"
+#include "probe/PageCheck.h"
+
+#include <QEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+
+namespace sondrel::app {
+
+QPixmap trayPicture(Face face, bool pageTextMissing)
+{
+    QPixmap pixmap = drawFace(face);
+    if (!pageTextMissing)
+        return pixmap;
+    // A small page over the lower right of the face, its lines of text struck through in red.
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::white);
+    painter.drawRect(QRectF(17.5, 13.5, 13, 17));
+    painter.setPen(QPen(QColor(128, 128, 128), 1));
+    for (qreal y : {17.5, 20.5, 23.5, 26.5})
+        painter.drawLine(QPointF(19.5, y), QPointF(28.5, y));
+    painter.setPen(QPen(QColor(204, 0, 0), 2.5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(19, 16), QPointF(29, 28));
+    painter.drawLine(QPointF(29, 16), QPointF(19, 28));
+    return pixmap;
+}
+
+TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons)
+    : QSystemTrayIcon(&window)
+    , m_window(window)
+    , m_monitor(monitor)
+    , m_menu(std::make_unique<QMenu>())
+{
+    setObjectName(QStringLiteral("trayIcon"));
+    m_menu->setObjectName(QStringLiteral("trayMenu"));
+    QAction* showItem = addItem(tr("Show"), "trayShow");
+    connect(showItem, &QAction::triggered, this, &TrayIcon::showWindow);
+    m_menu->addSeparator();
+    addCommand(tr("Start"), "trayStart", buttons.start, [&window] { window.Command1_Click(); });
+    addCommand(tr("Stop"), "trayStop", buttons.stop, [&window] { window.Command4_Click(); });
+    m_menu->addSeparator();
+    addCommand(tr("Exit"), "trayExit", buttons.exit, [&window] { window.Command5_Click(); });
+    setContextMenu(m_menu.get());
+    connect(this, &QSystemTrayIcon::activated, this, [this](ActivationReason reason) {
+        if (reason == Trigger)
+            showWindow();
+    });
+
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(16);
+    connect(&m_refresh, &QTimer::timeout, this, &TrayIcon::refresh);
+    connect(&monitor, &core::Monitor::statusChanged, this, [this](core::SiteStatus status) {
+        m_face = status == core::SiteStatus::Working        ? Face::Smiling
+                 : status == core::SiteStatus::NoConnection ? Face::Straight
+                                                            : Face::Sad;
+        refreshSoon();
+    });
+    connect(&monitor, &core::Monitor::statusTextChanged, this, [this](const QString& text) {
+        m_statusText = text;
+        refreshSoon();
+    });
+    connect(&monitor, &core::Monitor::resultLineAdded, this, [this](const QString& line) {
+        m_lastLine = line;
+        refreshSoon();
+    });
+    // Each check's result line is measured once; its page token is the check's page outcome.
+    connect(&monitor, &core::Monitor::echoMeasured, this, [this] {
+        const QString& token = m_monitor.state().PageToken;
+        m_pageTextMissing = token != core::kBlankToken && token != probe::kTokenOk;
+        refreshSoon();
+    });
+    refresh();
+    show();
+}
+
+TrayIcon::~TrayIcon()
+{
+    for (const Mirror& mirror : std::as_const(m_mirrors)) {
+        if (mirror.button)
+            mirror.button->removeEventFilter(this);
+    }
+}
+
+QAction* TrayIcon::addItem(const QString& caption, const char* name)
+{
+    // The items belong to the icon, and so to the window, where they are found by name; the menu has no parent
+    // window, so that Show stays available while the window is locked.
+    auto* item = new QAction(caption, this);
+    item->setObjectName(QLatin1String(name));
+    m_menu->addAction(item);
+    return item;
+}
+
+QAction* TrayIcon::addCommand(const QString& caption, const char* name, QPushButton* button,
+                              std::function<void()> handler)
+{
+    QAction* action = addItem(caption, name);
+    action->setEnabled(button->isEnabled());
+    // A menu opened before the button was disabled must not act for it.
+    connect(action, &QAction::triggered, this, [button = QPointer<QPushButton>(button), handler = std::move(handler)] {
+        if (button && button->isEnabled())
+            handler();
+    });
+    button->installEventFilter(this);
+    m_mirrors.append({button, action});
+    return action;
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange) {
+        for (const Mirror& mirror : std::as_const(m_mirrors)) {
+            if (mirror.button == watched)
+                mirror.action->setEnabled(mirror.button->isEnabled());
+        }
+    }
+    return QSystemTrayIcon::eventFilter(watched, event);
+}
+
+void TrayIcon::showWindow()
+{
+    m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+}
+
+void TrayIcon::refreshSoon()
+{
+    // A fast run reports far more often than anyone can look; the tray follows at most once per screen refresh.
+    if (!m_refresh.isActive())
+        m_refresh.start();
+}
+
+void TrayIcon::refresh()
+{
+    const std::pair picture{m_face, m_pageTextMissing};
+    if (picture != m_picture) {
+        m_picture = picture;
+        setIcon(QIcon(trayPicture(m_face, m_pageTextMissing)));
+    }
+    QStringList tip{QStringLiteral("Sondrel")};
+    if (!m_statusText.isEmpty())
+        tip.append(m_statusText);
+    if (!m_lastLine.isEmpty())
+        tip.append(m_lastLine);
+    if (m_pageTextMissing)
+        tip.append(tr("The main site string was not found on the page"));
+    setToolTip(tip.join(u'\n'));
+}
+
+} // namespace sondrel::app
