@@ -3,6 +3,8 @@
 #include "platform/PendingOperation.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QString>
 #include <QUrl>
 
 #include <functional>
@@ -24,6 +26,9 @@ public:
         std::function<void()> finished;
         // The transfer failed (refused, reset, name not resolved, TLS, ...).
         std::function<void()> failed;
+        // The response came over TLS: the verified certificate of the server that answered, its expiry and its
+        // issuer's name. Called at most once per GET, before responseStarted; optional.
+        std::function<void(const QDateTime& expiry, const QString& issuer)> certificateSeen;
     };
 
     // Starts a GET of url. Exactly one of finished and failed is called, unless the returned

@@ -3,6 +3,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <vector>
@@ -63,7 +64,8 @@ struct TransferState {
 
 class Transfer final : public PendingOperation {
 public:
-    Transfer(QNetworkAccessManager* manager, const QUrl& url, HttpClient::Handlers handlers)
+    Transfer(QNetworkAccessManager* manager, const QUrl& url, HttpClient::Handlers handlers,
+             const QList<QSslCertificate>& extraAuthorities = {})
         : m_state(std::make_shared<TransferState>())
     {
         m_state->handlers = std::move(handlers);
@@ -77,6 +79,11 @@ public:
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        if (!extraAuthorities.isEmpty()) {
+            QSslConfiguration tls = request.sslConfiguration();
+            tls.addCaCertificates(extraAuthorities);
+            request.setSslConfiguration(tls);
+        }
         QNetworkReply* reply = manager->get(request);
         reply->setReadBufferSize(kReadBufferSize);
         m_reply = reply;
@@ -108,6 +115,15 @@ private:
         if (state.started)
             return;
         state.started = true;
+        // The headers arrived, so any handshake is over and was accepted; after redirects the certificate is the
+        // one of the server that answered.
+        const QSslCertificate certificate =
+            reply->url().scheme() == u"https" ? reply->sslConfiguration().peerCertificate() : QSslCertificate();
+        if (!certificate.isNull() && state.handlers.certificateSeen) {
+            state.handlers.certificateSeen(certificate.expiryDate(), QtHttpClient::issuerName(certificate));
+            if (!state.active)
+                return;
+        }
         if (state.handlers.responseStarted)
             state.handlers.responseStarted(reply->rawHeader("Content-Type"));
     }
@@ -153,8 +169,21 @@ bool isFetchable(const QUrl& url)
 
 } // namespace
 
-QtHttpClient::QtHttpClient() = default;
+QtHttpClient::QtHttpClient(QList<QSslCertificate> extraAuthorities)
+    : m_extraAuthorities(std::move(extraAuthorities))
+{
+}
+
 QtHttpClient::~QtHttpClient() = default;
+
+QString QtHttpClient::issuerName(const QSslCertificate& certificate)
+{
+    const QString commonName = certificate.issuerInfo(QSslCertificate::CommonName).join(u' ');
+    const QString organization = certificate.issuerInfo(QSslCertificate::Organization).join(u' ');
+    if (commonName.isEmpty() || organization.isEmpty() || commonName == organization)
+        return commonName.isEmpty() ? certificate.issuerDisplayName() : commonName;
+    return commonName + QStringLiteral(", ") + organization;
+}
 
 std::unique_ptr<PendingOperation> QtHttpClient::get(const QUrl& url, Handlers handlers)
 {
@@ -168,7 +197,7 @@ std::unique_ptr<PendingOperation> QtHttpClient::get(const QUrl& url, Handlers ha
     // request, its bound on buffered body data can fail to hold and a large page piles up in memory.
     // Starting afresh also means every check connects to the site the way the first one did.
     m_manager->clearConnectionCache();
-    return std::make_unique<Transfer>(m_manager.get(), url, std::move(handlers));
+    return std::make_unique<Transfer>(m_manager.get(), url, std::move(handlers), m_extraAuthorities);
 }
 
 } // namespace sondrel::platform

@@ -32,6 +32,7 @@ void PageCheck::gethtml(const QString& webAddressText, const QString& mainSiteSt
     m_pageText.clear();
     m_pageDone = false;
     m_pageFailed = false;
+    m_certificate.reset();
     m_done = std::move(done);
     m_decoder.reset();
     m_search.emplace(mainSiteStringText);
@@ -43,6 +44,9 @@ void PageCheck::gethtml(const QString& webAddressText, const QString& mainSiteSt
         settle();
     } else {
         platform::HttpClient::Handlers handlers;
+        handlers.certificateSeen = [this](const QDateTime& expiry, const QString& issuer) {
+            m_certificate = SeenCertificate{expiry, issuer};
+        };
         handlers.responseStarted = [this](const QByteArray& contentType) { m_decoder.emplace(contentType); };
         handlers.bodyData = [this](const QByteArray& bytes) { bodyData(bytes); };
         handlers.finished = [this] {

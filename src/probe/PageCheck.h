@@ -4,6 +4,7 @@
 #include "probe/PageDecoder.h"
 #include "probe/PageSearch.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QTimer>
 
@@ -26,6 +27,12 @@ inline const QString kTokenTimedOut = QStringLiteral(" WSTO");
 // aborted so that nothing of it can reach a later check.
 class PageCheck {
 public:
+    // The certificate an https site presented, as far as the user is told about it.
+    struct SeenCertificate {
+        QDateTime expiry;
+        QString issuer;
+    };
+
     using Done = std::function<void(const QString& PageToken)>;
 
     explicit PageCheck(platform::HttpClient& http, std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -48,6 +55,8 @@ public:
     bool pageDone() const { return m_pageDone; }
     // The request failed or timed out.
     bool pageFailed() const { return m_pageFailed; }
+    // The certificate the server presented in the latest check's fetch; none for http, or when no response came.
+    const std::optional<SeenCertificate>& certificate() const { return m_certificate; }
 
 private:
     void bodyData(const QByteArray& bytes);
@@ -66,6 +75,7 @@ private:
     QString m_pageText;
     bool m_pageDone = false;
     bool m_pageFailed = false;
+    std::optional<SeenCertificate> m_certificate;
 };
 
 } // namespace sondrel::probe

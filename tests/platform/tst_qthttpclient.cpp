@@ -16,7 +16,7 @@ using namespace sondrel::test;
 
 namespace {
 
-// Everything a transfer reported, in order: "started <type>", "body <bytes>", "finished", "failed".
+// Everything a transfer reported, in order: "certificate <issuer>", "started <type>", "body", "finished", "failed".
 struct Recorder {
     QStringList events;
     QByteArray body;
@@ -28,7 +28,8 @@ struct Recorder {
                     events << QStringLiteral("body");
                     body += bytes;
                 },
-                [this] { events << QStringLiteral("finished"); }, [this] { events << QStringLiteral("failed"); }};
+                [this] { events << QStringLiteral("finished"); }, [this] { events << QStringLiteral("failed"); },
+                [this](const QDateTime&, const QString& issuer) { events << "certificate " + issuer; }};
     }
     bool ended() const { return events.contains(u"finished"_qs) || events.contains(u"failed"_qs); }
 };

@@ -3,8 +3,14 @@
 
 Prints "PORT <number>" once it listens. Pages listed as pieces are sent with chunked transfer
 encoding, one chunk per piece, with a pause between them so the client reads them separately.
+
+Options: --delay-file FILE makes "/delayed" wait the milliseconds written in FILE (none while it is
+missing or empty) before it answers, so a test can make the site slow and fast again while it runs;
+--cert FILE --key FILE serves https with that certificate and key instead of http.
 """
+import argparse
 import http.server
+import ssl
 import sys
 import time
 
@@ -28,8 +34,25 @@ PAGES = {
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    delay_file = None
+
+    def delay(self):
+        try:
+            with open(self.delay_file, encoding="ascii") as control:
+                return int(control.read().strip() or 0) / 1000
+        except (OSError, TypeError, ValueError):
+            return 0
 
     def do_GET(self):
+        if self.path == "/delayed":
+            time.sleep(self.delay())
+            body = b"<html><body>Delayed page</body></html>"
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
         if self.path == "/redirect":
             self.send_response(302)
             self.send_header("Location", "/case")
@@ -58,7 +81,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--delay-file")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    options = parser.parse_args()
+    Handler.delay_file = options.delay_file
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if options.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(options.cert, options.key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(f"PORT {server.server_address[1]}", flush=True)
     server.serve_forever()
 

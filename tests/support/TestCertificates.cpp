@@ -17,7 +17,7 @@ QString TestCertificates::openssl(const QStringList& arguments)
     return {};
 }
 
-QString TestCertificates::makeCertificate(const QString& base, const QString& subjectAltName, bool selfSigned)
+QString TestCertificates::makeCertificate(const QString& base, const QString& subjectAltName, bool selfSigned, int days)
 {
     const QStringList key = {"-newkey", "ec",      "-pkeyopt",   "ec_paramgen_curve:prime256v1",
                              "-nodes",  "-keyout", base + ".key"};
@@ -33,7 +33,7 @@ QString TestCertificates::makeCertificate(const QString& base, const QString& su
     QString failed = openssl(QStringList{"req"} + key + QStringList{"-out", base + ".csr", "-subj", "/CN=" + base});
     if (failed.isEmpty())
         failed = openssl({"x509", "-req", "-in", base + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                          "-out", base + ".pem", "-days", "2", "-extfile", base + ".ext"});
+                          "-out", base + ".pem", "-days", QString::number(days), "-extfile", base + ".ext"});
     return failed;
 }
 
@@ -43,7 +43,7 @@ QString TestCertificates::make()
         return QStringLiteral("no temporary folder");
     QString failed =
         openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                 "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Sondrel Test Authority"});
+                 "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Sondrel Test Authority/O=Sondrel Tests"});
     for (const auto& [base, names, selfSigned] :
          {std::tuple{"server", "IP:127.0.0.1,DNS:localhost", false}, std::tuple{"other", "DNS:other.test", false},
           std::tuple{"bridge", "IP:127.0.0.1", true}, std::tuple{"changed", "IP:127.0.0.1", true}}) {
@@ -51,6 +51,12 @@ QString TestCertificates::make()
             failed = makeCertificate(QString::fromLatin1(base), QString::fromLatin1(names), selfSigned);
     }
     return failed.isEmpty() ? QString() : QStringLiteral("cannot make test certificates with openssl: ") + failed;
+}
+
+QString TestCertificates::makeSigned(const QString& name, int days)
+{
+    const QString failed = makeCertificate(name, QStringLiteral("IP:127.0.0.1,DNS:localhost"), false, days);
+    return failed.isEmpty() ? QString() : QStringLiteral("cannot make a test certificate with openssl: ") + failed;
 }
 
 QList<QSslCertificate> TestCertificates::authority() const

@@ -8,7 +8,8 @@
 
 namespace sondrel::test {
 
-// Certificates made with openssl for one test program and trusted only inside it: an authority, "server"
+// Certificates made with openssl for one test program and trusted only inside it: an authority ("Sondrel Test
+// Authority" of "Sondrel Tests"), "server"
 // (127.0.0.1 and localhost), "other" (other.test) signed by it, and two self-signed ones for 127.0.0.1,
 // "bridge" and "changed". Each NAME has NAME.pem and NAME.key.
 class TestCertificates {
@@ -16,13 +17,16 @@ public:
     // Empty text when all were made, else why not.
     QString make();
     QString file(const QString& name) const { return m_folder.filePath(name); }
+    // One more certificate NAME for 127.0.0.1 and localhost, signed by the authority and valid for `days` days
+    // from now; after make(). Empty text when it was made, else why not.
+    QString makeSigned(const QString& name, int days);
     QList<QSslCertificate> authority() const;
     // The DER form of NAME.pem.
     QByteArray der(const QString& name) const;
 
 private:
     QString openssl(const QStringList& arguments);
-    QString makeCertificate(const QString& base, const QString& subjectAltName, bool selfSigned);
+    QString makeCertificate(const QString& base, const QString& subjectAltName, bool selfSigned, int days = 2);
 
     QTemporaryDir m_folder;
 };
