@@ -1,13 +1,16 @@
 #pragma once
 
 #include "core/MailDelivery.h"
+#include "core/Outbox.h"
 #include "core/PasswordVault.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <list>
 #include <optional>
+#include <vector>
 
 namespace sondrel::core {
 
@@ -24,8 +27,12 @@ struct Notification {
 std::optional<Notification> composeNotification(const QString& programFolder, const QString& recordNumber);
 
 // The run's notifications, each one sent to its own end (sent, refused, a socket error or the reply limit)
-// whatever the run does meanwhile, one after the other in the order they were decided. Destroying the queue
-// drops every delivery without callbacks.
+// whatever the run does meanwhile, one after the other in the order they were decided.
+// A notification whose first attempt fails for a reason that may pass (see deliveryVerdict) goes to the outbox
+// in data/outbox/ and is tried again in the background, one at a time, after 1, 2, 4, 8, 16 and then every 30
+// minutes, until it is sent or 24 hours have passed since its first attempt. The outbox outlives the program:
+// a new queue on the same folder takes up what is waiting. Destroying the queue drops every delivery without
+// callbacks; notifications not yet over are kept in the outbox, so a notification is sent at least once.
 class NotificationQueue final : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +40,9 @@ public:
     ~NotificationQueue() override;
 
     void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    // How often, at most, the wall clock is looked at while a retry waits: a clock that is set or a machine
+    // that sleeps does not hold a retry up for longer than this (30 seconds unless changed).
+    void setRetryCheckInterval(int milliseconds);
 
     // Reads the settings and the run's lines now and sends once the notifications before it are over. done
     // runs from the event loop when the run may go on: after the disconnect delay when the notification
@@ -41,12 +51,20 @@ public:
     // Sends a notification already composed, in turn as notify does.
     void send(const Notification& notification, std::function<void()> done);
 
-    // No notification is under way or waiting.
+    // No notification is under way or waiting for its first attempt (the outbox aside).
     bool isIdle() const { return m_entries.empty(); }
+    // Notifications in the outbox, waiting to be sent again.
+    int waitingCount() const { return int(m_waiting.size()); }
+    // The latest failure of a delivery attempt, as one line.
+    const QString& lastError() const { return m_lastError; }
 
 signals:
-    // A notification's exchange is over, with its outcome.
+    // A notification's exchange is over, with its outcome (first attempts only).
     void delivered(const sondrel::mail::SmtpSession::Result& result);
+    // The number of notifications waiting in the outbox or the latest failure changed.
+    void outboxChanged(int waiting, const QString& lastError);
+    // Something the user should know about the outbox: a notification dropped, a file set aside.
+    void outboxNote(const QString& text);
 
 private:
     struct Entry {
@@ -54,9 +72,19 @@ private:
         std::shared_ptr<mail::SmtpFields> fields;
         std::function<void()> done;
         bool started = false;
+        QDateTime firstAttempt;
     };
 
     void startNext();
+    void startWithPassword(MailDelivery* delivery, const std::shared_ptr<mail::SmtpFields>& fields);
+    // Decides what becomes of a notification after an attempt: stored.entry.attempts counts that attempt and
+    // stored.path is empty when it has no outbox file yet.
+    void settle(Outbox::Stored stored, const MailDelivery::Result& result);
+    void drop(const Outbox::Stored& stored, const QString& note);
+    void keep(Outbox::Stored stored);
+    void scheduleRetry();
+    void retryIfDue();
+    void tellOutbox();
     void retireIfOver(MailDelivery* delivery);
     std::list<Entry>::iterator find(MailDelivery* delivery);
 
@@ -65,6 +93,16 @@ private:
     PasswordVault m_passwords;
     std::list<Entry> m_entries;
     int m_replyTimeoutMs = mail::SmtpSession::kReplyTimeoutMs;
+
+    Outbox m_outbox;
+    std::vector<Outbox::Stored> m_waiting;
+    std::unique_ptr<MailDelivery> m_retry; // the retry under way, of the entry at m_retryPath
+    QString m_retryPath;
+    QTimer m_retryTimer;
+    int m_retryCheckMs = 30000;
+    QString m_lastError;
+    int m_toldWaiting = 0;
+    QString m_toldError;
 };
 
 } // namespace sondrel::core

@@ -1,10 +1,13 @@
+#include "core/DeliveryRetry.h"
 #include "core/NotificationQueue.h"
+#include "core/Outbox.h"
 #include "mail/EmailSettings.h"
 #include "platform/QtTcpSocket.h"
 #include "store/LogFormat.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
 #include "support/ProgramFolder.h"
+#include "support/SmtpSink.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -14,10 +17,16 @@ using namespace sondrel;
 using core::MailDelivery;
 using core::NotificationQueue;
 using test::FakeSmtpServer;
+using Outcome = mail::SmtpSession::Outcome;
 
 namespace {
 
 const QList<FakeSmtpServer::Reply> kNormal = FakeSmtpServer::acceptingScript();
+
+QStringList outboxFiles(const QString& programFolder, const QString& pattern = QStringLiteral("*.json"))
+{
+    return QDir(programFolder + "/data/outbox").entryList({pattern}, QDir::Files);
+}
 
 } // namespace
 
@@ -39,7 +48,16 @@ private:
     {
         auto notifications = std::make_unique<NotificationQueue>(m_fakes->services(), m_dir->path());
         notifications->setReplyTimeout(5000);
+        notifications->setRetryCheckInterval(20);
         return notifications;
+    }
+    // The one entry waiting in the outbox, read from its file.
+    core::OutboxEntry waitingEntry()
+    {
+        const auto contents = core::Outbox(m_dir->path()).load();
+        if (contents.entries.size() != 1)
+            return {};
+        return contents.entries.front().entry;
     }
 
 private slots:
@@ -151,6 +169,166 @@ private slots:
         QTRY_VERIFY(notifications->isIdle());
         QCOMPARE(server.connections, 0);
         QVERIFY(m_fakes->messages.shown.isEmpty());
+    }
+
+    void deliveryVerdict_data()
+    {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("errorNumber");
+        QTest::addColumn<int>("verdict");
+        const int sent = int(core::DeliveryVerdict::Sent);
+        const int again = int(core::DeliveryVerdict::TryAgain);
+        const int giveUp = int(core::DeliveryVerdict::GiveUp);
+        QTest::newRow("sent") << int(Outcome::Sent) << "221 Bye" << 0 << sent;
+        QTest::newRow("closed after QUIT") << int(Outcome::ClosedAfterQuit) << "250 ok" << 0 << sent;
+        QTest::newRow("refused connection") << int(Outcome::SocketError) << "Connection refused" << 10061 << again;
+        QTest::newRow("silence") << int(Outcome::SocketError) << "Timed out" << 10060 << again;
+        QTest::newRow("no internet") << int(Outcome::NoConnection) << "" << 0 << again;
+        QTest::newRow("421") << int(Outcome::ServerError) << "421 Service not available\r\n" << 0 << again;
+        QTest::newRow("451 multi-line") << int(Outcome::ServerError) << "451-Try\r\n451 later\r\n" << 0 << again;
+        QTest::newRow("452") << int(Outcome::ServerError) << "452 4.3.1 Full" << 0 << again;
+        QTest::newRow("550") << int(Outcome::ServerError) << "550 5.1.1 No such mailbox" << 0 << giveUp;
+        QTest::newRow("554") << int(Outcome::ServerError) << "554 No" << 0 << giveUp;
+        QTest::newRow("own text") << int(Outcome::ServerError) << "The server offers no login" << 0 << giveUp;
+        QTest::newRow("4 digits") << int(Outcome::ServerError) << "4210 odd" << 0 << giveUp;
+        QTest::newRow("certificate") << int(Outcome::CertificateRejected) << "expired" << 0 << giveUp;
+        QTest::newRow("bad port") << int(Outcome::SocketError) << "Invalid port" << 10049 << giveUp;
+    }
+    void deliveryVerdict()
+    {
+        QFETCH(int, outcome);
+        QFETCH(QString, text);
+        QFETCH(int, errorNumber);
+        QFETCH(int, verdict);
+        QCOMPARE(int(core::deliveryVerdict({Outcome(outcome), text, errorNumber})), verdict);
+    }
+
+    // The server refuses the first two connections with 421; the message is tried again after one and then two
+    // minutes of the wall clock, and arrives once. With restart, the queue is destroyed after each failure and a
+    // new one on the same program folder takes the message up.
+    void temporaryRefusals_triedAgainWithBackoff_arriveOnce_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("same queue") << false;
+        QTest::newRow("restarted after each failure") << true;
+    }
+    void temporaryRefusals_triedAgainWithBackoff_arriveOnce()
+    {
+        QFETCH(bool, restart);
+        test::SmtpSink sink;
+        const QString noServer = sink.start(0, {"--refuse-connections", "2", "421 Service not available"});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        store(sink.host(), 0);
+        const QDateTime start = QDateTime::currentDateTime();
+        m_fakes->clock.wallClock = start;
+        auto notifications = queue();
+        auto changed = std::make_unique<QSignalSpy>(notifications.get(), &NotificationQueue::outboxChanged);
+        bool wentOn = false;
+        notifications->notify("000001", [&] { wentOn = true; });
+        QTRY_VERIFY(wentOn);
+        QTRY_COMPARE(notifications->waitingCount(), 1);
+        QCOMPARE(changed->last()[1].toString(), QStringLiteral("421 Service not available"));
+        QCOMPARE(core::outboxStatusText(1, notifications->lastError()),
+                 QStringLiteral("1 notification waiting to be sent; last error: 421 Service not available"));
+        const QStringList files = outboxFiles(m_dir->path());
+        QCOMPARE(files.size(), 1);
+        const QFileDevice::Permissions others =
+            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        QCOMPARE(QFile::permissions(m_dir->path() + "/data/outbox/" + files[0]) & others, QFileDevice::Permissions{});
+        core::OutboxEntry entry = waitingEntry();
+        QCOMPARE(entry.attempts, 1);
+        QCOMPARE(entry.nextAttempt, start.addSecs(60));
+        QCOMPARE(entry.fields.message.recipientAddress, QStringLiteral("ops@example.org"));
+
+        const auto reopen = [&] {
+            if (restart) {
+                notifications.reset();
+                notifications = queue();
+                changed = std::make_unique<QSignalSpy>(notifications.get(), &NotificationQueue::outboxChanged);
+                QCOMPARE(notifications->waitingCount(), 1);
+            }
+        };
+        reopen();
+        m_fakes->clock.wallClock = start.addSecs(59);
+        QTRY_VERIFY(waitingEntry().attempts == 1 && notifications->isIdle()); // not due yet
+        m_fakes->clock.wallClock = start.addSecs(61);
+        QTRY_COMPARE(waitingEntry().attempts, 2);
+        entry = waitingEntry();
+        QCOMPARE(entry.nextAttempt, start.addSecs(61 + 120));
+        QCOMPARE(entry.firstAttempt, start);
+        QCOMPARE(sink.messages().size(), 0);
+
+        reopen();
+        m_fakes->clock.wallClock = start.addSecs(61 + 121);
+        QTRY_COMPARE(notifications->waitingCount(), 0);
+        QCOMPARE(sink.messages().size(), 1);
+        QVERIFY(sink.messages()[0].contains("Stored text"));
+        QVERIFY(outboxFiles(m_dir->path(), "*").isEmpty());
+        QCOMPARE(changed->last()[0].toInt(), 0);
+    }
+
+    // A 5xx is final: nothing is kept, and the note says why.
+    void permanentRefusal_notTriedAgain()
+    {
+        test::SmtpSink sink;
+        const QString noServer = sink.start(0, {"--refuse", "ops@example.org"});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        store(sink.host(), 0);
+        auto notifications = queue();
+        QSignalSpy notes(notifications.get(), &NotificationQueue::outboxNote);
+        QSignalSpy delivered(notifications.get(), &NotificationQueue::delivered);
+        notifications->notify("000001", [] {});
+        QTRY_COMPARE(delivered.size(), 1);
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(notes[0][0].toString(), QStringLiteral("A notification could not be sent and will not be tried "
+                                                        "again: 550 5.1.1 No such mailbox here"));
+        QCOMPARE(notifications->waitingCount(), 0);
+        QVERIFY(notifications->lastError().startsWith("550"));
+        QVERIFY(outboxFiles(m_dir->path(), "*").isEmpty());
+        QVERIFY(sink.messages().isEmpty());
+    }
+
+    // A file that cannot be decoded is renamed aside with a note; the readable one beside it is still sent, and
+    // the password never reaches the file.
+    void damagedOutboxFile_setAside_othersStillSent()
+    {
+        FakeSmtpServer server(kNormal);
+        core::OutboxEntry entry;
+        entry.fields.host = server.address();
+        entry.fields.message = {"Watcher", "me@example.org", "Ops", "ops@example.org", "Waiting", "Kept text"};
+        entry.fields.password = "hunter2";
+        entry.fields.trustedCertificate = QByteArray("\x30\x82\x01", 3);
+        entry.firstAttempt = entry.nextAttempt = QDateTime::currentDateTime().addSecs(-120);
+        entry.attempts = 1;
+        entry.lastError = "Connection refused";
+        const QByteArray bytes = core::encodeOutboxEntry(entry);
+        QVERIFY(!bytes.contains("hunter2"));
+        const auto decoded = core::decodeOutboxEntry(bytes);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->fields.trustedCertificate, entry.fields.trustedCertificate);
+        QCOMPARE(decoded->fields.message.text, QStringLiteral("Kept text"));
+        QVERIFY(decoded->fields.password.isEmpty());
+        QVERIFY(!core::decodeOutboxEntry(QByteArray(bytes).replace("\"attempts\"", "\"tries\"")));
+
+        const core::Outbox outbox(m_dir->path());
+        QVERIFY(outbox.save(outbox.newPath(entry.firstAttempt), entry));
+        QFile damaged(outbox.folder() + "/broken.json");
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(bytes.left(bytes.size() / 2));
+        damaged.close();
+
+        auto notifications = queue();
+        QSignalSpy notes(notifications.get(), &NotificationQueue::outboxNote);
+        QCOMPARE(notifications->waitingCount(), 1);
+        QTRY_COMPARE(notes.size(), 1);
+        QVERIFY2(notes[0][0].toString().contains("broken.json.damaged"), qPrintable(notes[0][0].toString()));
+        QTRY_COMPARE(notifications->waitingCount(), 0);
+        QCOMPARE(server.connections, 1);
+        QVERIFY(server.commands.join("").contains("Kept text"));
+        QCOMPARE(outboxFiles(m_dir->path(), "*"), QStringList{"broken.json.damaged"});
     }
 };
 

@@ -1,11 +1,13 @@
 """A real SMTP server on loopback for the tests: every message it accepts is stored in a folder.
 
 Usage: smtp_sink.py FOLDER [REPLY_DELAY_SECONDS] [--starttls CERT KEY | --implicit-tls CERT KEY]
-                    [--login USER:PASSWORD] [--refuse ADDRESS]...
+                    [--login USER:PASSWORD] [--refuse ADDRESS]... [--refuse-connections N REPLY]
 Prints the port it listens on (127.0.0.1, chosen by the system), then serves until standard input closes.
 With a delay, every reply waits that long before it is sent, as a slow server's would. --starttls requires
 STARTTLS before anything else; --implicit-tls speaks TLS from the first byte; --login requires that login
-(over TLS only); --refuse answers RCPT TO for that address with 550.
+(over TLS only); --refuse answers RCPT TO for that address with 550; --refuse-connections greets each of the
+first N connections with REPLY (such as "421 Service not available") and closes it, as a server that is
+overloaded or going down does.
 Message n is stored as NNNN.eml (the data as received, dots unstuffed) beside NNNN.json (HELO argument,
 envelope, whether the session was encrypted and logged in); the .eml appears last, complete.
 """
@@ -44,14 +46,29 @@ class Sink:
         return "250 Message accepted for delivery"
 
 
+class Refusals:
+    def __init__(self, count, reply):
+        self.left = count
+        self.reply = reply
+
+
 class SlowSMTP(SMTP):
-    def __init__(self, *args, reply_delay=0.0, **kwargs):
+    def __init__(self, *args, reply_delay=0.0, refusals=None, **kwargs):
         super().__init__(*args, **kwargs)
         self.reply_delay = reply_delay
+        self.refusals = refusals
+        self.greeted = False
 
     async def push(self, status):
         if self.reply_delay:
             await asyncio.sleep(self.reply_delay)
+        if not self.greeted:
+            self.greeted = True
+            if self.refusals and self.refusals.left > 0:
+                self.refusals.left -= 1
+                await super().push(self.refusals.reply)
+                self.transport.close()
+                return
         await super().push(status)
 
 
@@ -69,11 +86,14 @@ async def main():
     parser.add_argument("--implicit-tls", nargs=2)
     parser.add_argument("--login")
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--refuse-connections", nargs=2)
     options = parser.parse_args()
 
     loop = asyncio.get_running_loop()
     handler = Sink(options.folder, options.refuse)
     settings = {"hostname": "sink.test", "reply_delay": options.delay}
+    if options.refuse_connections:
+        settings["refusals"] = Refusals(int(options.refuse_connections[0]), options.refuse_connections[1])
     if options.starttls:
         settings.update(tls_context=tls_context(*options.starttls), require_starttls=True)
     if options.login:
