@@ -1,10 +1,19 @@
 #include "app/MainWindow.h"
 
+#include "app/AlertsWindow.h"
+#include "app/ChartWindow.h"
+#include "app/DesktopNotifications.h"
 #include "app/FormGeometry.h"
 #include "app/SendMailWindow.h"
 #include "app/StatusFaces.h"
+#include "app/TrayIcon.h"
+#include "core/AlertMailer.h"
+#include "core/DeliveryRetry.h"
 #include "core/Monitor.h"
+#include "core/NotificationQueue.h"
 #include "platform/NumberText.h"
+#include "probe/ResultLine.h"
+#include "store/AlertSettingsFile.h"
 #include "store/FixedText.h"
 #include "store/HelpCommand.h"
 #include "store/Paths.h"
@@ -21,6 +30,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 namespace sondrel::app {
@@ -67,12 +77,16 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     connectMonitor();
     buildControls();
     buildMenus();
+    buildSnoozeLabel();
+    buildOutboxLabel();
+    setUpDesktop();
     Form_Load();
 }
 
 MainWindow::~MainWindow()
 {
     delete m_emailWindow;
+    delete m_chartWindow;
     // The run and its pending operations go before the controls they report to.
     m_monitor->disconnect(this);
     m_monitor.reset();
@@ -242,6 +256,10 @@ void MainWindow::connectMonitor()
 
     core::Monitor* monitor = m_monitor.get();
     connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
+    connect(monitor, &core::Monitor::runStarted, this, [this] { m_latency.clear(); });
+    connect(monitor, &core::Monitor::echoMeasured, this, [this](const core::EchoSample& sample) {
+        m_latency.add(sample.at.toMSecsSinceEpoch(), sample.tripMs, sample.averageMs);
+    });
     connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
         Command4->setEnabled(true);
         m_pending.checkNumber = checkNumber;
@@ -325,6 +343,7 @@ core::MonitorSettings MainWindow::currentSettings() const
     settings.autoDisconnect = Check2->isChecked();
     settings.checkMainPage = Option5->isChecked();
     settings.emailNotification = Option3->isChecked();
+    settings.alerts = m_alerts;
     return settings;
 }
 
@@ -461,13 +480,123 @@ void MainWindow::mnusave_Click()
     }
 }
 
-void MainWindow::mnuAlerts_Click() {}
-void MainWindow::mnuChart_Click() {}
-void MainWindow::mnuNotify_Click() {}
-void MainWindow::mnuSnooze1_Click() {}
-void MainWindow::mnuSnooze4_Click() {}
-void MainWindow::mnuSnoozeMorning_Click() {}
-void MainWindow::mnuResume_Click() {}
+void MainWindow::mnuAlerts_Click()
+{
+    if (m_alertsWindow && m_alertsWindow->isVisible())
+        return;
+    const int site = currentSite();
+    auto* window = new AlertsWindow(
+        m_services.messages, m_alerts,
+        [this, site](const store::AlertSettings& settings) {
+            QString error;
+            if (!store::AlertSettingsFile(m_programFolder).save(site, settings, &error)) {
+                m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+                return false;
+            }
+            m_alerts = settings;
+            m_monitor->setSettings(currentSettings());
+            return true;
+        },
+        this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_alertsWindow = window;
+    // Modal without an event loop of its own: OK and Cancel close it.
+    window->open();
+}
+
+int MainWindow::currentSite() const
+{
+    return mnu3->isChecked() ? 3 : mnu2->isChecked() ? 2 : 1;
+}
+
+void MainWindow::buildSnoozeLabel()
+{
+    lblSnooze = new QLabel(this);
+    lblSnooze->setObjectName(QStringLiteral("lblSnooze"));
+    statusBar()->addPermanentWidget(lblSnooze);
+    lblSnooze->hide();
+    connect(m_monitor.get(), &core::Monitor::snoozeChanged, this, &MainWindow::showSnooze);
+}
+
+void MainWindow::buildOutboxLabel()
+{
+    lblOutbox = new QLabel(this);
+    lblOutbox->setObjectName(QStringLiteral("lblOutbox"));
+    statusBar()->addPermanentWidget(lblOutbox);
+    lblOutbox->hide();
+    core::NotificationQueue* notifications = &m_monitor->notifications();
+    connect(notifications, &core::NotificationQueue::outboxChanged, this,
+            [this](int waiting, const QString& lastError) {
+                lblOutbox->setVisible(waiting > 0);
+                lblOutbox->setText(waiting > 0 ? core::outboxStatusText(waiting, lastError) : QString());
+                showStatusBarWhenUsed();
+            });
+    connect(notifications, &core::NotificationQueue::outboxNote, this,
+            [this](const QString& note) { statusBar()->showMessage(note); });
+    connect(statusBar(), &QStatusBar::messageChanged, this, &MainWindow::showStatusBarWhenUsed);
+    showStatusBarWhenUsed();
+}
+
+// The status bar takes room below the form only while it has something to say.
+void MainWindow::showStatusBarWhenUsed()
+{
+    statusBar()->setVisible(!lblSnooze->isHidden() || !lblOutbox->isHidden() ||
+                            !statusBar()->currentMessage().isEmpty());
+}
+
+void MainWindow::showSnooze(const QDateTime& until)
+{
+    lblSnooze->setVisible(until.isValid());
+    if (until.isValid())
+        lblSnooze->setText(tr("Alerts snoozed until ") + probe::lineDate(until) + u' ' + probe::lineTime(until));
+    showStatusBarWhenUsed();
+}
+
+void MainWindow::mnuChart_Click()
+{
+    if (!m_chartWindow) {
+        m_chartWindow = new ChartWindow(m_latency, *m_monitor);
+        m_chartWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_chartWindow->show();
+    m_chartWindow->raise();
+    m_chartWindow->activateWindow();
+}
+
+void MainWindow::setUpDesktop()
+{
+    m_desktopNotifications = new DesktopNotifications(*m_monitor, m_services.notifier, m_programFolder, this);
+    mnuNotify->setChecked(m_desktopNotifications->isOn());
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray = new TrayIcon(*this, *m_monitor, {Command1, Command4, Command5});
+}
+
+void MainWindow::mnuNotify_Click()
+{
+    QString error;
+    if (!m_desktopNotifications->setOn(mnuNotify->isChecked(), &error))
+        m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+}
+
+void MainWindow::mnuSnooze1_Click()
+{
+    m_monitor->snoozeUntil(m_services.clock.now().addSecs(3600));
+}
+
+void MainWindow::mnuSnooze4_Click()
+{
+    m_monitor->snoozeUntil(m_services.clock.now().addSecs(4 * 3600));
+}
+
+void MainWindow::mnuSnoozeMorning_Click()
+{
+    m_monitor->snoozeUntil(core::AlertMailer::nextMorning(m_services.clock.now()));
+}
+
+void MainWindow::mnuResume_Click()
+{
+    m_monitor->resume();
+}
 
 void MainWindow::mnuHelp_Click()
 {
@@ -492,6 +621,9 @@ void MainWindow::savesettings(int site)
 
 void MainWindow::getsitesettings(int site)
 {
+    // The slot's alert settings live in a file of their own and come with the slot whatever init.dat holds.
+    m_alerts = store::AlertSettingsFile(m_programFolder).load(site);
+    m_monitor->setSettings(currentSettings());
     QString error;
     const std::optional<store::SiteSettings> loaded = store::SiteSettingsFile(m_programFolder).load(site, &error);
     if (!loaded) {

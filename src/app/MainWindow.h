@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ResultListModel.h"
+#include "core/LatencyHistory.h"
 #include "core/MonitorSettings.h"
 #include "platform/Services.h"
 
@@ -25,7 +26,11 @@ class QRadioButton;
 
 namespace sondrel::app {
 
+class AlertsWindow;
+class ChartWindow;
+class DesktopNotifications;
 class SendMailWindow;
+class TrayIcon;
 
 // The main window: the site's settings in its fields, the run's results, and the buttons and menus
 // that operate everything. The monitoring itself is the core's Monitor; the window forwards clicks and
@@ -33,7 +38,7 @@ class SendMailWindow;
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    // executableDir is the folder that holds the program; every file lives below it.
+    // executableDir is the folder that holds the program's files (data/ and logs/).
     MainWindow(platform::Services services, const QString& executableDir, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -71,8 +76,17 @@ private:
     void buildMenus();
     QAction* addMenuItem(QMenu* menu, const QString& caption, const char* name, void (MainWindow::*handler)());
     void connectMonitor();
+    // The tray icon, when the desktop has a tray, and the desktop notifications with the stored choice.
+    void setUpDesktop();
     void Form_Load();
     void endProgram();
+    // The status-bar label that tells how long alerts stay snoozed.
+    void buildSnoozeLabel();
+    void buildOutboxLabel();
+    void showSnooze(const QDateTime& until);
+    void showStatusBarWhenUsed();
+    // The slot whose item of "Open Site" is checked.
+    int currentSite() const;
 
     // What the run reported since the window was last painted. The window shows the latest values at most
     // once per screen refresh: nobody reads faster, and a fast run must not spend its time painting.
@@ -149,8 +163,16 @@ private:
     PendingView m_pending;
     QTimer m_refresh;
     QPointer<SendMailWindow> m_emailWindow; // opened by the user with "Email"
+    store::AlertSettings m_alerts;          // the open slot's alert settings, from data/alerts.ini
+    QPointer<AlertsWindow> m_alertsWindow;  // "Alert Settings"
+    QLabel* lblSnooze = nullptr;            // "Alerts snoozed until ...", hidden when not snoozed
+    QLabel* lblOutbox = nullptr;            // notifications waiting to be sent again, hidden when none wait
+    core::LatencyHistory m_latency;         // the run's trip times, kept whether or not the chart is open
+    QPointer<ChartWindow> m_chartWindow;    // "Latency Chart"
     bool m_interactiveEmail = false;        // the e-mail window is open and the main window waits for it
     bool m_ending = false;
+    DesktopNotifications* m_desktopNotifications = nullptr;
+    TrayIcon* m_tray = nullptr; // none without a system tray
 };
 
 } // namespace sondrel::app

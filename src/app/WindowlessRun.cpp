@@ -1,13 +1,17 @@
 #include "app/WindowlessRun.h"
 
+#include "core/DeliveryRetry.h"
 #include "core/Monitor.h"
+#include "core/NotificationQueue.h"
 #include "platform/SystemServices.h"
 #include "platform/TerminationSignals.h"
+#include "store/AlertSettingsFile.h"
 #include "store/SiteSettings.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <utility>
 
 namespace sondrel::app {
 
@@ -57,6 +61,16 @@ int runWithoutWindow(const QString& programFolder, int site)
                          messages.show(text, title, icon);
                      });
     QObject::connect(&monitor, &core::Monitor::checkStarted, [&checked] { checked = true; });
+    // The outbox's state is told each time its text changes, and so is every note about it.
+    QString outboxText = core::outboxStatusText(0, {});
+    QObject::connect(&monitor.notifications(), &core::NotificationQueue::outboxChanged,
+                     [&outboxText](int waiting, const QString& lastError) {
+                         const QString text = core::outboxStatusText(waiting, lastError);
+                         if (text != std::exchange(outboxText, text))
+                             writeLine(stderr, text);
+                     });
+    QObject::connect(&monitor.notifications(), &core::NotificationQueue::outboxNote,
+                     [](const QString& note) { writeLine(stderr, note); });
     QObject::connect(&monitor, &core::Monitor::runFinished, [&](core::RunEnd end) {
         if (end == core::RunEnd::Stopped) {
             status = 0;
@@ -69,7 +83,9 @@ int runWithoutWindow(const QString& programFolder, int site)
     });
     QObject::connect(&termination, &platform::TerminationSignals::received, &monitor, &core::Monitor::stop);
 
-    if (!monitor.start(core::monitorSettingsFrom(*stored)))
+    core::MonitorSettings settings = core::monitorSettingsFrom(*stored);
+    settings.alerts = store::AlertSettingsFile(programFolder).load(site);
+    if (!monitor.start(settings))
         return 2;
     if (status >= 0)
         return status; // the run ended before the event loop began

@@ -1,11 +1,13 @@
 #include "core/CheckCycle.h"
 
+#include "core/AlertMailer.h"
 #include "core/Monitor.h"
 #include "core/NotificationQueue.h"
 #include "mail/NotificationDecision.h"
 #include "platform/CodePage.h"
 #include "probe/EchoProbe.h"
 #include "probe/PageAddress.h"
+#include "probe/PageCheck.h"
 #include "probe/ResultLine.h"
 #include "store/LogFiles.h"
 
@@ -99,6 +101,9 @@ void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply)
     const QString date = probe::lineDate(now);
     const QString time = probe::lineTime(now);
 
+    // The result line and the faces show each check as it is; the notification sees the ping through the
+    // slot's failure and recovery thresholds.
+    m.m_alerts->echoChecked(failed, report.statusText);
     QString line;
     if (failed) {
         state.PingOk = false;
@@ -114,8 +119,26 @@ void CheckCycle::echoed(qint32 status, const platform::EchoReply& reply)
     m.m_logFiles->addtologfile(line, state.RecordNumber);
     if (failed)
         emit m.statusChanged(SiteStatus::NotAnswering);
+    watchSlownessAndCertificate(failed ? std::nullopt : std::optional<qint64>(reply.tripTime));
 
     checkstatuschangeandsendemailifrequired();
+}
+
+// The warnings beside the status changes: the site turning slow or fast again, and the certificate of the checked
+// page nearing its expiry.
+void CheckCycle::watchSlownessAndCertificate(std::optional<qint64> tripMs)
+{
+    Monitor& m = m_monitor;
+    const store::AlertSettings& alerts = m.m_settings.alerts;
+    if (const auto change =
+            m.m_slowness.add({tripMs, m.m_pageFetchMs, m.m_pageFetched}, alerts.slowMs, alerts.failuresBeforeAlert))
+        emit m.slownessChanged(change->slow, change->detail);
+    if (!m.m_pageFetched)
+        return;
+    if (const auto certificate = m.m_pageCheck->certificate();
+        certificate && m.m_certificateWatch.seen(certificate->expiry, m.m_services.clock.now(),
+                                                 m.m_services.clock.monotonicMs(), alerts.certificateDays))
+        emit m.certificateExpiring(certificate->expiry, certificate->issuer);
 }
 
 // The notification decision at the end of the cycle. A notification is sent to its own end whatever the run
@@ -124,12 +147,15 @@ void CheckCycle::checkstatuschangeandsendemailifrequired()
 {
     Monitor& m = m_monitor;
     RunState& state = m.m_state;
-    mail::StatusFlags flags{state.PingOk, state.PageOk, state.LastPingOk, state.LastPageOk};
+    mail::StatusFlags flags{m.m_alerts->pingOk(), state.PageOk, state.LastPingOk, state.LastPageOk};
     const bool send = mail::decideNotification(flags, m.m_settings.emailNotification, m.m_settings.checkMainPage);
+    QList<SiteChange> changes;
     if (flags.LastPingOk != state.LastPingOk)
-        emit m.siteChanged(flags.LastPingOk ? SiteChange::PingAnswering : SiteChange::PingFailing);
+        changes.append(flags.LastPingOk ? SiteChange::PingAnswering : SiteChange::PingFailing);
     if (flags.LastPageOk != state.LastPageOk)
-        emit m.siteChanged(flags.LastPageOk ? SiteChange::PageTextFound : SiteChange::PageTextLost);
+        changes.append(flags.LastPageOk ? SiteChange::PageTextFound : SiteChange::PageTextLost);
+    for (SiteChange change : changes)
+        emit m.siteChanged(change);
     state.LastPingOk = flags.LastPingOk;
     state.LastPageOk = flags.LastPageOk;
     // A notification may outlast a cancelled cycle: its end must not finish a later one.
@@ -139,11 +165,7 @@ void CheckCycle::checkstatuschangeandsendemailifrequired()
         probe::cleanupsockets();
         finish();
     };
-    if (!send) {
-        cycleEnds();
-        return;
-    }
-    m.m_notifications->notify(state.RecordNumber, cycleEnds);
+    m.m_alerts->checkEnded(changes, send, cycleEnds);
 }
 
 void CheckCycle::finish()

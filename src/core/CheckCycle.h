@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace sondrel::platform {
 struct EchoReply;
@@ -34,6 +35,7 @@ public:
 private:
     void resolved(const QString& address);
     void echoed(qint32 status, const platform::EchoReply& reply);
+    void watchSlownessAndCertificate(std::optional<qint64> tripMs);
     void checkstatuschangeandsendemailifrequired();
     void finish();
 

@@ -1,5 +1,6 @@
 #include "core/Monitor.h"
 
+#include "core/AlertMailer.h"
 #include "core/CheckCycle.h"
 #include "core/ConnectionProcedures.h"
 #include "core/NotificationQueue.h"
@@ -19,7 +20,9 @@ Monitor::Monitor(platform::Services services, QString programFolder, QObject* pa
     , m_pageCheck(std::make_unique<probe::PageCheck>(services.http))
     , m_notifications(std::make_unique<NotificationQueue>(services, m_programFolder))
     , m_checkCycle(std::make_unique<CheckCycle>(*this))
+    , m_alerts(std::make_unique<AlertMailer>(*this, services.clock))
 {
+    connect(m_alerts.get(), &AlertMailer::snoozeChanged, this, &Monitor::snoozeChanged);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -36,6 +39,7 @@ Monitor::~Monitor()
     m_timer.stop();
     m_checkCycle.reset();
     m_pageCheck.reset();
+    m_alerts.reset();
     m_notifications.reset();
     m_logFiles->closeAll();
 }
@@ -67,6 +71,9 @@ bool Monitor::start(const MonitorSettings& settings)
     }
 
     m_state = RunState{};
+    m_alerts->runStarted();
+    m_slowness = {};
+    m_certificateWatch = {};
     m_phase = Phase::Checking;
     emit runStarted();
     nextPass();
@@ -98,6 +105,21 @@ void Monitor::abandon()
     m_checkCycle->cancel();
     m_pageCheck->cancel();
     m_phase = Phase::Idle;
+}
+
+void Monitor::snoozeUntil(const QDateTime& until)
+{
+    m_alerts->snoozeUntil(until);
+}
+
+void Monitor::resume()
+{
+    m_alerts->resume();
+}
+
+QDateTime Monitor::snoozedUntil() const
+{
+    return m_alerts->snoozedUntil();
 }
 
 bool Monitor::isLogOpen() const
@@ -158,10 +180,15 @@ void Monitor::check()
     m_state.CheckNumberText = QString::number(m_state.CheckCounter, 'f', 0);
     emit checkStarted(m_state.CheckNumberText);
 
+    m_pageFetched = m_settings.checkMainPage;
+    m_pageFetchMs.reset();
     if (m_settings.checkMainPage) {
-        m_pageCheck->gethtml(m_settings.webAddress, m_settings.mainSiteString, [this](const QString& token) {
+        const qint64 asked = m_services.clock.monotonicMs();
+        m_pageCheck->gethtml(m_settings.webAddress, m_settings.mainSiteString, [this, asked](const QString& token) {
             m_state.PageToken = token;
             m_state.PageOk = token == probe::kTokenOk;
+            if (m_pageCheck->pageDone())
+                m_pageFetchMs = m_services.clock.monotonicMs() - asked;
             afterPageCheck();
         });
         return;

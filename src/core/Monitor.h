@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/CertificateWatch.h"
 #include "core/MonitorSettings.h"
 #include "core/RunState.h"
+#include "core/SlownessWatch.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 
@@ -22,6 +24,7 @@ class PageCheck;
 
 namespace sondrel::core {
 
+class AlertMailer;
 class CheckCycle;
 class NotificationQueue;
 
@@ -92,6 +95,13 @@ public:
     const RunState& state() const { return m_state; }
     NotificationQueue& notifications() { return *m_notifications; }
 
+    // Alerts are not e-mailed until the wall-clock time until (the platform clock's); the run, its logs and its
+    // signals go on. When the snooze ends, at that time or by resume(), one e-mail sums up what it kept back.
+    void snoozeUntil(const QDateTime& until);
+    void resume();
+    // The end of the snooze under way; invalid when alerts are not snoozed.
+    QDateTime snoozedUntil() const;
+
 signals:
     // Start was accepted; the first check follows at once.
     void runStarted();
@@ -107,6 +117,8 @@ signals:
     void slownessChanged(bool slow, const QString& detail);
     // The certificate of the checked https page expires within the warning period.
     void certificateExpiring(const QDateTime& expiry, const QString& issuer);
+    // Alerts were snoozed until this time, or (invalid) are e-mailed again.
+    void snoozeChanged(const QDateTime& until);
     void statusChanged(sondrel::core::SiteStatus status);
     // The text that explains the latest status, for the status picture's tooltip.
     void statusTextChanged(const QString& text);
@@ -155,9 +167,15 @@ private:
     std::unique_ptr<probe::PageCheck> m_pageCheck;
     std::unique_ptr<NotificationQueue> m_notifications;
     std::unique_ptr<CheckCycle> m_checkCycle;
+    std::unique_ptr<AlertMailer> m_alerts; // the slot's alert e-mails and the snooze
     Phase m_phase = Phase::Idle;
     QTimer m_timer;
     qint64 m_waitStart = 0;
+    // What the latest check's page fetch measured, for the slowness and certificate warnings.
+    bool m_pageFetched = false;          // the check fetched the page
+    std::optional<qint64> m_pageFetchMs; // request to last byte, when the whole page arrived
+    SlownessWatch m_slowness;
+    CertificateWatch m_certificateWatch;
 };
 
 } // namespace sondrel::core
