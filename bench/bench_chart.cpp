@@ -2,10 +2,10 @@
 // shown, in phases with the chart window open and closed in turn within one run, so that both see the same machine
 // load and the same length of result list. Also how often the chart was actually painted while open.
 //
-// With --screenshot FILE SECONDS it instead runs checks every 20 ms for that long with the chart open, and saves the
-// chart window as FILE. docs/latency-chart.png was made so in a private network namespace (a veth pair gives it a
-// route, so that the run finds a connection) whose loopback was slowed by a token bucket and loaded in bursts, with
-// a few echo requests dropped:
+// With --screenshot FILE SECONDS [WINDOW_FILE] it instead runs checks every 20 ms for that long with the chart open,
+// and saves the chart window as FILE (and the main window as WINDOW_FILE). docs/latency-chart.png was made so in a
+// private network namespace (a veth pair gives it a route, so that the run finds a connection) whose loopback was
+// slowed by a token bucket and loaded in bursts, with a few echo requests dropped:
 //   unshare -n sh -c 'ip link set lo up; ip link add v0 type veth peer name v1; ip addr add 10.9.9.1/24 dev v0;
 //     ip link set v0 up; ip link set v1 up; ip route add default via 10.9.9.2 dev v0;
 //     tc qdisc add dev lo root tbf rate 2mbit burst 4kb latency 40ms;
@@ -55,7 +55,7 @@ protected:
     }
 };
 
-int screenshot(const QString& file, int seconds)
+int screenshot(const QString& file, int seconds, const QString& windowFile)
 {
     bench::BenchProgram program;
     app::MainWindow& window = *program.window;
@@ -64,7 +64,7 @@ int screenshot(const QString& file, int seconds)
     bench::control<QPushButton>(window, "Command1")->click();
     bench::control<QAction>(window, "mnuChart")->trigger();
     bench::runFor(seconds * 1000);
-    const bool saved = chartWindow()->grab().save(file);
+    const bool saved = chartWindow()->grab().save(file) && (windowFile.isEmpty() || window.grab().save(windowFile));
     bench::control<QPushButton>(window, "Command4")->click();
     bench::waitFor([&] { return !window.monitor().isRunning(); }, 5000);
     std::printf("%s %s after %d checks; last line: %s; messages: %s\n", saved ? "saved" : "could not save",
@@ -88,7 +88,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     if (argc > 3 && QByteArray(argv[1]) == "--screenshot")
-        return screenshot(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+        return screenshot(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(),
+                          argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
     const int phaseMs = argc > 1 ? QByteArray(argv[1]).toInt() : 1500;
     const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 10;
 
