@@ -184,7 +184,15 @@ void NotificationQueue::settle(Outbox::Stored stored, const MailDelivery::Result
 {
     const DeliveryVerdict verdict = deliveryVerdict(result);
     if (verdict == DeliveryVerdict::Sent) {
+        const QString host = stored.entry.fields.host;
         drop(stored, QString());
+        // The server takes messages again: what waits for it goes now, not minutes after the news that followed it.
+        const QDateTime now = m_services.clock.now();
+        for (Outbox::Stored& waiting : m_waiting) {
+            if (waiting.entry.fields.host == host && waiting.entry.nextAttempt > now)
+                waiting.entry.nextAttempt = now;
+        }
+        scheduleRetry();
         return;
     }
     const QString error = deliveryErrorText(result);

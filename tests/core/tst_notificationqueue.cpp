@@ -269,6 +269,23 @@ private slots:
         QCOMPARE(changed->last()[0].toInt(), 0);
     }
 
+    // Once a later notification gets through, the one still waiting for its retry time goes at once.
+    void laterNotificationSent_waitingOneFollowsAtOnce()
+    {
+        test::SmtpSink sink;
+        const QString noServer = sink.start(0, {"--refuse-connections", "1", "421 Service not available"});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        store(sink.host(), 0);
+        m_fakes->clock.wallClock = QDateTime::currentDateTime();
+        auto notifications = queue();
+        notifications->notify("000001", [] {});
+        QTRY_COMPARE(notifications->waitingCount(), 1);
+        notifications->notify("000002", [] {});
+        QTRY_COMPARE(sink.messages().size(), 2);
+        QTRY_COMPARE(notifications->waitingCount(), 0);
+    }
+
     // A 5xx is final: nothing is kept, and the note says why.
     void permanentRefusal_notTriedAgain()
     {
