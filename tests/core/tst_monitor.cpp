@@ -48,6 +48,12 @@ private:
             text += QStringLiteral("\r\n") + line.trimmed() + QStringLiteral("\r\n");
         return text;
     }
+    // The test's own network namespace, entered once for the whole program: why not, when it cannot be.
+    static QString privateNetwork()
+    {
+        static const QString why = enterPrivateNetwork();
+        return why;
+    }
     void stopAndWait(core::Monitor& monitor)
     {
         monitor.stop();
@@ -81,7 +87,7 @@ private slots:
         QFETCH(QString, bind);
         QFETCH(QString, typed);
         QFETCH(QString, siteAddress);
-        static const QString why = enterPrivateNetwork();
+        const QString why = privateNetwork();
         if (!why.isEmpty())
             QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
         SmtpSink sink;
@@ -138,6 +144,91 @@ private slots:
                 message.contains(QStringLiteral("Subject: Site status")));
         QVERIFY2(message.contains(attached(seen.lines.mid(0, gone + 1))), qPrintable(message));
         QVERIFY(!message.contains(seen.lines.value(gone + 1, QStringLiteral("no later line")).trimmed()));
+    }
+
+    // Failures before alert 3 and recovery notices on, with real ICMP to 127.0.0.1 that an nftables rule in
+    // the test's own network drops at chosen checks, and a real SMTP server that refuses its first connection.
+    // A single lost ping tells nothing; an outage of three checks gives one change e-mail, retried from the
+    // outbox, and one recovery e-mail with the downtime.
+    void outageWithRefusingServer_oneDownAndOneRecoveredEmail()
+    {
+        const QString why = privateNetwork();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
+        SmtpSink sink;
+        const QString noServer = sink.start(0, {"--refuse-connections", "1", "421 Service not available"});
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        storeEmailSettings(sink.host());
+
+        platform::LinuxIcmpEcho echo;
+        platform::QtHostResolver resolver;
+        platform::QtHttpClient http;
+        const platform::Services fakes = m_fakes->services();
+        core::Monitor monitor(platform::Services{fakes.messages, fakes.clock, fakes.connection, echo, resolver, http,
+                                                 m_sockets, fakes.shell, fakes.secrets},
+                              m_dir->path());
+        MonitorRecorder seen(monitor);
+        // Check n answers when plan[n - 1] is '+'; every check after the plan answers. The rule for the next
+        // check is set once a check's line is out, before the run's wait is over.
+        const QString plan = QStringLiteral("+-++---+++");
+        bool dropping = false;
+        connect(&monitor, &core::Monitor::resultLineAdded, this, [&] {
+            const bool drop = seen.lines.size() < plan.size() && plan[seen.lines.size()] == u'-';
+            if (drop == dropping)
+                return;
+            dropping = drop;
+            const QString failed =
+                drop ? runCommand("nft", {"-f", "-"},
+                                  "table ip outage {\n chain input {\n type filter hook input priority 0;\n"
+                                  " ip daddr 127.0.0.1 icmp type echo-request drop\n }\n}\n")
+                     : runCommand("nft", {"delete", "table", "ip", "outage"});
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        });
+        const auto noRuleLeft = qScopeGuard([&] {
+            if (dropping)
+                runCommand("nft", {"delete", "table", "ip", "outage"});
+        });
+        QStringList changes;
+        connect(&monitor, &core::Monitor::siteChanged, this, [&](core::SiteChange change) {
+            changes.append(QStringLiteral("%1 at check %2")
+                               .arg(change == core::SiteChange::PingFailing ? "down" : "answering")
+                               .arg(seen.lines.size()));
+        });
+        // The first retry is due a minute after the refusal: while the notification waits in the outbox, the
+        // platform clock's wall time is that much ahead, and the queue looks at it every 20 ms.
+        core::NotificationQueue& queue = monitor.notifications();
+        queue.setRetryCheckInterval(20);
+        connect(&queue, &core::NotificationQueue::outboxChanged, this, [this](int waiting) {
+            m_fakes->clock.wallClock = waiting > 0 ? QDateTime::currentDateTime().addSecs(61) : QDateTime();
+        });
+        core::MonitorSettings settings = watching(QStringLiteral("127.0.0.1"), 0.2);
+        settings.alerts.failuresBeforeAlert = 3;
+        settings.alerts.sendRecoveryNotice = true;
+        settings.alerts.successesBeforeRecovery = 2;
+        QVERIFY(monitor.start(settings));
+
+        QTRY_VERIFY_WITH_TIMEOUT(seen.lines.size() > plan.size(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(sink.messages().size() == 2 && queue.isIdle() && queue.waitingCount() == 0, 20000);
+        stopAndWait(monitor);
+
+        QString outcomes;
+        for (const QString& line : seen.lines.first(plan.size()))
+            outcomes += line.contains(QStringLiteral("Failed to ping")) ? u'-' : u'+';
+        QCOMPARE(outcomes, plan);
+        QCOMPARE(changes, (QStringList{"down at check 7", "answering at check 9"}));
+        QVERIFY(queue.lastError().startsWith(QStringLiteral("421")));
+        QStringList messages = sink.messages();
+        QCOMPARE(messages.size(), 2);
+        const qsizetype recovered =
+            messages.indexOf(QRegularExpression(QStringLiteral("(?s).*Site status - recovered.*")));
+        QVERIFY2(recovered >= 0, qPrintable(messages.join(u'\n')));
+        const QString recovery = messages.takeAt(recovered);
+        QVERIFY2(recovery.contains(QRegularExpression(QStringLiteral("\r\nDowntime: \\d+ s\r\n"))),
+                 qPrintable(recovery));
+        QVERIFY2(messages[0].contains(QRegularExpression(QStringLiteral("Subject: ?Site status\r\n"))) &&
+                     messages[0].contains(QStringLiteral("The site changed.")),
+                 qPrintable(messages[0]));
     }
 
     // A server that takes half a second for every reply, and checks every 0.2 s: the run goes on checking,
