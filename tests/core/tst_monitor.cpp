@@ -54,6 +54,18 @@ private:
         static const QString why = enterPrivateNetwork();
         return why;
     }
+    // The system's own ICMP, name resolution and HTTP (TCP is the fixture's real socket factory); the rest fake.
+    struct RealNetwork {
+        platform::LinuxIcmpEcho echo;
+        platform::QtHostResolver resolver;
+        platform::QtHttpClient http;
+    };
+    platform::Services servicesOn(RealNetwork& network)
+    {
+        const platform::Services fakes = m_fakes->services();
+        return {fakes.messages, fakes.clock, fakes.connection, network.echo, network.resolver,
+                network.http,   m_sockets,   fakes.shell,      fakes.secrets};
+    }
     void stopAndWait(core::Monitor& monitor)
     {
         monitor.stop();
@@ -115,13 +127,8 @@ private slots:
             web.waitForFinished(5000);
         });
 
-        platform::LinuxIcmpEcho echo;
-        platform::QtHostResolver resolver;
-        platform::QtHttpClient http;
-        const platform::Services fakes = m_fakes->services();
-        core::Monitor monitor(platform::Services{fakes.messages, fakes.clock, fakes.connection, echo, resolver, http,
-                                                 m_sockets, fakes.shell, fakes.secrets},
-                              m_dir->path());
+        RealNetwork network;
+        core::Monitor monitor(servicesOn(network), m_dir->path());
         MonitorRecorder seen(monitor);
         core::MonitorSettings settings = watching(typed, 0.2);
         settings.checkMainPage = true;
@@ -161,13 +168,8 @@ private slots:
             QSKIP(qPrintable(noServer));
         storeEmailSettings(sink.host());
 
-        platform::LinuxIcmpEcho echo;
-        platform::QtHostResolver resolver;
-        platform::QtHttpClient http;
-        const platform::Services fakes = m_fakes->services();
-        core::Monitor monitor(platform::Services{fakes.messages, fakes.clock, fakes.connection, echo, resolver, http,
-                                                 m_sockets, fakes.shell, fakes.secrets},
-                              m_dir->path());
+        RealNetwork network;
+        core::Monitor monitor(servicesOn(network), m_dir->path());
         MonitorRecorder seen(monitor);
         // Check n answers when plan[n - 1] is '+'; every check after the plan answers. The rule for the next
         // check is set once a check's line is out, before the run's wait is over.
