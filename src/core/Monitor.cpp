@@ -4,6 +4,8 @@
 #include "core/CheckCycle.h"
 #include "core/ConnectionProcedures.h"
 #include "core/NotificationQueue.h"
+#include "platform/CodePage.h"
+#include "platform/IcmpEcho.h"
 #include "probe/PageCheck.h"
 #include "store/FixedText.h"
 #include "store/LogFiles.h"
@@ -63,6 +65,16 @@ bool Monitor::start(const MonitorSettings& settings)
     }
     if (store::trimSpaces(settings.packetString).isEmpty()) {
         raise(QStringLiteral("You have not entered a packet string to send!"));
+        return false;
+    }
+    // The reply carries back what was sent, and only as much as an echo's data area holds is compared: a
+    // longer text would fail every check of a healthy site.
+    if (const qsizetype length = platform::toCodePage(settings.packetString).size();
+        length > platform::kEchoDataAreaSize) {
+        raise(QStringLiteral("The packet string is %1 characters long; at most %2 can be sent in one echo and "
+                             "checked when it comes back. Shorten it and press Start again.")
+                  .arg(length)
+                  .arg(platform::kEchoDataAreaSize));
         return false;
     }
     if (store::trimSpaces(settings.mainSiteString).isEmpty() && settings.checkMainPage) {

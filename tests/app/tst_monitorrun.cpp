@@ -42,7 +42,7 @@ private slots:
     void init() { QVERIFY(renewFixture()); }
     void cleanup() { m_window.reset(); }
 
-    void start_refusedByEachEmptyField_afterRenewingTheLogs_data()
+    void start_refusedByEachBadField_afterRenewingTheLogs_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("packet");
@@ -59,8 +59,15 @@ private slots:
             << "host"
             << "Packet"
             << " " << true << "You must enter a Main Site String when you select Check Main Site Page!";
+        // The field holds 255 characters, an echo carries back 250.
+        for (const int length : {251, 255})
+            QTest::addRow("packet of %d characters", length)
+                << "host" << QString(length, u'p') << "" << false
+                << QStringLiteral("The packet string is %1 characters long; at most 250 can be sent in one echo and "
+                                  "checked when it comes back. Shorten it and press Start again.")
+                       .arg(length);
     }
-    void start_refusedByEachEmptyField_afterRenewingTheLogs()
+    void start_refusedByEachBadField_afterRenewingTheLogs()
     {
         QFETCH(QString, address);
         QFETCH(QString, packet);
