@@ -6,6 +6,7 @@
 #include "app/SystemMessageBoxes.h"
 #include "app/WindowlessRun.h"
 #include "platform/SystemServices.h"
+#include "platform/TerminationSignals.h"
 #include "store/Paths.h"
 #include "store/ProgramLock.h"
 
@@ -108,6 +109,10 @@ int runApplication(int argc, char* argv[])
     MainWindow window(system.services(messages, shell), folder);
     if (line.site != 1)
         window.mnu_Click(line.site);
+    // Logging out, a closed terminal or a service manager ends the program as Exit does: the files are closed,
+    // what is waiting to be sent stays in the outbox and the lock is given up.
+    platform::TerminationSignals termination;
+    QObject::connect(&termination, &platform::TerminationSignals::received, &window, &MainWindow::Command5_Click);
     window.show();
     return QApplication::exec();
 }

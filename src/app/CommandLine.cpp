@@ -52,7 +52,10 @@ QString commandLineHelp()
                           "\n"
                           "  --no-window  Run without a window: the saved site slot is monitored as Start\n"
                           "               would, result lines go to standard output and messages to\n"
-                          "               standard error. SIGINT or SIGTERM stops the run.\n"
+                          "               standard error. SIGINT, SIGTERM or SIGHUP stops the run\n"
+                          "               (exit status 0); so does standard output closing, as when\n"
+                          "               piped into head (exit status 3). A start refused for a\n"
+                          "               setting ends with status 2, a lost connection with 1.\n"
                           "  --site N     The saved site slot to open, 1 to 3 (default 1).\n"
                           "  -h, --help   Show this help and end.\n");
 }

@@ -3,6 +3,7 @@
 #include "core/DeliveryRetry.h"
 #include "core/Monitor.h"
 #include "core/NotificationQueue.h"
+#include "platform/ClosedOutputWatch.h"
 #include "platform/SystemServices.h"
 #include "platform/TerminationSignals.h"
 #include "store/AlertSettingsFile.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -17,11 +19,16 @@ namespace sondrel::app {
 
 namespace {
 
-void writeLine(FILE* stream, const QString& text)
+// False with errno set when the line did not reach the stream's file.
+bool writeLine(FILE* stream, const QString& text)
 {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    const bool flushed = std::fflush(stream) == 0;
+    const int error = errno;
+    std::clearerr(stream);
+    errno = error;
+    return written && flushed;
 }
 
 // Messages go to standard error and need nobody to close them.
@@ -52,10 +59,15 @@ int runWithoutWindow(const QString& programFolder, int site)
     platform::SystemServices system;
     core::Monitor monitor(system.services(messages, shell), programFolder);
     platform::TerminationSignals termination;
+    platform::ClosedOutputWatch output(fileno(stdout));
 
     bool checked = false;
+    bool outputClosed = false;
     int status = -1;
-    QObject::connect(&monitor, &core::Monitor::resultLineAdded, [](const QString& line) { writeLine(stdout, line); });
+    QObject::connect(&monitor, &core::Monitor::resultLineAdded, [&output](const QString& line) {
+        const bool written = writeLine(stdout, line);
+        output.wroteTo(written, errno);
+    });
     QObject::connect(&monitor, &core::Monitor::messageRaised,
                      [&messages](const QString& text, const QString& title, platform::MessageIcon icon) {
                          messages.show(text, title, icon);
@@ -73,7 +85,7 @@ int runWithoutWindow(const QString& programFolder, int site)
                      [](const QString& note) { writeLine(stderr, note); });
     QObject::connect(&monitor, &core::Monitor::runFinished, [&](core::RunEnd end) {
         if (end == core::RunEnd::Stopped) {
-            status = 0;
+            status = outputClosed ? kOutputClosedStatus : 0;
         } else {
             if (!checked)
                 writeLine(stderr, QStringLiteral("Failed to connect to internet!"));
@@ -82,6 +94,11 @@ int runWithoutWindow(const QString& programFolder, int site)
         QCoreApplication::exit(status);
     });
     QObject::connect(&termination, &platform::TerminationSignals::received, &monitor, &core::Monitor::stop);
+    // Nobody reads the result lines any more: the run stops as on SIGTERM, its check under way still logged.
+    QObject::connect(&output, &platform::ClosedOutputWatch::closed, &monitor, [&] {
+        outputClosed = true;
+        monitor.stop();
+    });
 
     core::MonitorSettings settings = core::monitorSettingsFrom(*stored);
     settings.alerts = store::AlertSettingsFile(programFolder).load(site);

@@ -13,6 +13,8 @@ namespace sondrel::platform {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+// The signals a user, a service manager or a closing terminal sends to end a program.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void onTerminationSignal(int number)
 {
@@ -33,8 +35,10 @@ TerminationSignals::TerminationSignals(QObject* parent)
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0)
-        return;
+    for (const int number : kSignals) {
+        if (::sigaction(number, &action, nullptr) != 0)
+            return;
+    }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
@@ -48,8 +52,8 @@ TerminationSignals::~TerminationSignals()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int number : kSignals)
+        ::sigaction(number, &action, nullptr);
     delete m_notifier;
     m_notifier = nullptr;
     for (int& end : g_pipe) {

@@ -6,7 +6,7 @@ class QSocketNotifier;
 
 namespace sondrel::platform {
 
-// SIGINT and SIGTERM as a Qt signal on the event loop. The system's handler only writes a byte to a pipe;
+// SIGINT, SIGTERM and SIGHUP as a Qt signal on the event loop. The system's handler only writes a byte to a pipe;
 // the notifier turns it into `received` once the loop comes round. One instance per process.
 class TerminationSignals final : public QObject {
     Q_OBJECT

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,23 +24,39 @@ private:
 
     // A copy of the program in a program folder of its own, so that its files are the test's.
     QString program() const { return m_dir->filePath(QStringLiteral("sondrel")); }
-    void saveSite(int slot, const QString& address)
+    void saveSite(int slot, const QString& address, const QString& packet = QStringLiteral("Are you there?"),
+                  qint16 interval = 1)
     {
         store::SiteSettings site;
         site.webAddress = address;
-        site.packetString = QStringLiteral("Are you there?");
-        site.interval = 1;
+        site.packetString = packet;
+        site.interval = interval;
         site.connectionType = store::storedBool(true);
         QVERIFY(store::SiteSettingsFile(m_dir->path()).save(slot, site));
     }
-    void start(QProcess& process, const QStringList& arguments)
+    // With a window, it is drawn off screen; without one, there is no display at all.
+    void start(QProcess& process, const QStringList& arguments, bool window = false, QString command = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
+        if (window)
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(environment);
-        process.start(program(), arguments);
+        process.start(command.isEmpty() ? program() : command, arguments);
         QVERIFY(process.waitForStarted(10000));
+    }
+    // Whether the process has a handler of its own for the signal (its SigCgt mask in /proc).
+    static bool catches(const QProcess& process, int number)
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:"))
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (number - 1)) & 1;
+        }
+        return false;
     }
     static bool finish(QProcess& process)
     {
@@ -123,6 +140,51 @@ private slots:
         QCOMPARE(third.exitCode(), 0);
     }
 
+    // Output read by `head` and the like: once the reader has gone the run stops as on SIGTERM, whether it is
+    // between checks for an hour or about to print its next line.
+    void closedOutput_stopsTheRunWithStatus3_data()
+    {
+        QTest::addColumn<qint16>("interval");
+        QTest::newRow("waiting an hour") << qint16(3600);
+        QTest::newRow("a check every second") << qint16(1);
+    }
+    void closedOutput_stopsTheRunWithStatus3()
+    {
+        QFETCH(qint16, interval);
+        saveSite(1, QStringLiteral("127.0.0.1"), QStringLiteral("Are you there?"), interval);
+        QProcess pipeline;
+        const QString script = QStringLiteral("\"$0\" --no-window | head -1; echo \"status ${PIPESTATUS[0]}\" >&2");
+        start(pipeline, {QStringLiteral("-c"), script, program()}, false, QStringLiteral("bash"));
+        QVERIFY(finish(pipeline));
+        QVERIFY(pipeline.readAllStandardOutput().startsWith("000001 "));
+        QCOMPARE(pipeline.readAllStandardError(), QByteArray("Scan Stopped\nstatus 3\n"));
+        QFile log(m_dir->filePath(QStringLiteral("logs/000001.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().startsWith("\"000001 "));
+    }
+
+    // A closed terminal, a logout or a service manager ends the window as Exit does: a normal end that gives up
+    // the lock, so the next start is not refused.
+    void windowMode_endsOnEachTerminationSignal_asExitDoes_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void windowMode_endsOnEachTerminationSignal_asExitDoes()
+    {
+        QFETCH(int, number);
+        QProcess process;
+        start(process, {}, true);
+        QTRY_VERIFY_WITH_TIMEOUT(catches(process, number), 20000);
+        QVERIFY(::kill(pid_t(process.processId()), number) == 0);
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("data/sondrel.lock"))));
+    }
+
     void refusedStartOrBadOption_endsWithStatus2AndOneLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -132,11 +194,14 @@ private slots:
         QTest::newRow("slot out of range") << QStringList{"--no-window", "--site", "4"} << "from 1 to 3";
         QTest::newRow("slot missing") << QStringList{"--site"} << "--site needs";
         QTest::newRow("unknown option, window") << QStringList{"--bogus"} << "unknown option";
+        QTest::newRow("packet too long to echo")
+            << QStringList{"--no-window", "--site", "3"} << "The packet string is 251 characters long; at most 250";
     }
     void refusedStartOrBadOption_endsWithStatus2AndOneLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, error);
+        saveSite(3, QStringLiteral("127.0.0.1"), QString(251, u'p'));
         QProcess process;
         start(process, arguments);
         QVERIFY(finish(process));
