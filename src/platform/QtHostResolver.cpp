@@ -4,6 +4,7 @@
 #include <QHostInfo>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include <arpa/inet.h>
@@ -37,51 +38,59 @@ std::optional<QString> answerWithoutLookup(const QString& name)
     return std::nullopt;
 }
 
+// The first IPv4 address, as always; a host with only IPv6 addresses is reached at its first one.
+QString firstAddress(const QHostInfo& info)
+{
+    if (info.error() != QHostInfo::NoError)
+        return QString();
+    const QList<QHostAddress> addresses = info.addresses();
+    for (const auto protocol : {QAbstractSocket::IPv4Protocol, QAbstractSocket::IPv6Protocol}) {
+        const auto first = std::find_if(addresses.begin(), addresses.end(),
+                                        [protocol](const QHostAddress& a) { return a.protocol() == protocol; });
+        if (first != addresses.end())
+            return first->toString();
+    }
+    return QString();
+}
+
+// Receives every answer of Qt's host lookup. Qt keeps what it needs to deliver an answer until it has
+// delivered it to a living receiver: a lookup aborted, or whose receiver died, before its answer leaves that
+// behind for good. So no lookup is aborted and their receiver lives as long as the program; an answer nobody
+// waits for any more is dropped here, and Qt frees what it held.
+QObject& answerReceiver()
+{
+    static QObject* const receiver = new QObject;
+    return *receiver;
+}
+
+// Where a lookup's answer goes; emptied when the lookup is given up.
+struct Waiting {
+    HostResolver::Done done;
+};
+
 class Lookup final : public QObject, public PendingOperation {
 public:
     Lookup(const QString& name, HostResolver::Done done)
-        : m_done(std::move(done))
+        : m_waiting(std::make_shared<Waiting>(Waiting{std::move(done)}))
     {
         if (const auto answer = answerWithoutLookup(name)) {
             QMetaObject::invokeMethod(
-                this, [this, dotted = *answer] { finish(dotted); }, Qt::QueuedConnection);
+                this, [waiting = m_waiting, dotted = *answer] { deliver(*waiting, dotted); }, Qt::QueuedConnection);
             return;
         }
-        m_id = QHostInfo::lookupHost(name, this, [this](const QHostInfo& info) { finished(info); });
+        QHostInfo::lookupHost(name, &answerReceiver(),
+                              [waiting = m_waiting](const QHostInfo& info) { deliver(*waiting, firstAddress(info)); });
     }
-    ~Lookup() override
-    {
-        if (m_id >= 0)
-            QHostInfo::abortHostLookup(m_id);
-    }
+    ~Lookup() override { m_waiting->done = nullptr; }
 
 private:
-    void finished(const QHostInfo& info)
+    static void deliver(Waiting& waiting, const QString& dotted)
     {
-        m_id = -1;
-        // The first IPv4 address, as always; a host with only IPv6 addresses is reached at its first one.
-        QString found;
-        if (info.error() == QHostInfo::NoError) {
-            const QList<QHostAddress> addresses = info.addresses();
-            for (const auto protocol : {QAbstractSocket::IPv4Protocol, QAbstractSocket::IPv6Protocol}) {
-                const auto first = std::find_if(addresses.begin(), addresses.end(),
-                                                [protocol](const QHostAddress& a) { return a.protocol() == protocol; });
-                if (first != addresses.end()) {
-                    found = first->toString();
-                    break;
-                }
-            }
-        }
-        finish(found);
-    }
-    void finish(const QString& dotted)
-    {
-        if (auto done = std::exchange(m_done, nullptr))
+        if (auto done = std::exchange(waiting.done, nullptr))
             done(dotted);
     }
 
-    HostResolver::Done m_done;
-    int m_id = -1;
+    std::shared_ptr<Waiting> m_waiting;
 };
 
 } // namespace

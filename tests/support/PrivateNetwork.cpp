@@ -52,6 +52,18 @@ QString usePrivateHostsFile(const QString& folder, const QByteArray& content)
     return {};
 }
 
+QString usePrivateResolverFile(const QString& folder, const QByteArray& content)
+{
+    const QString resolver = folder + QStringLiteral("/resolv.conf");
+    QFile file(resolver);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QStringLiteral("cannot write ") + resolver;
+    file.close();
+    if (::mount(QFile::encodeName(resolver).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+        return QStringLiteral("cannot bind a resolver file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
 QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input)
 {
     QProcess process;

@@ -17,6 +17,10 @@ QString enterPrivateNetwork();
 // Empty text on success, else why not.
 QString usePrivateHostsFile(const QString& folder, const QByteArray& content);
 
+// In the mount namespace that usePrivateHostsFile made, /etc/resolv.conf holds content (a file kept in folder),
+// so that names not in the hosts file go to a name server the test runs on loopback. Empty text on success.
+QString usePrivateResolverFile(const QString& folder, const QByteArray& content);
+
 // Runs a setup command to its end (at most a few seconds), with input on its standard input.
 // Gives empty text when it exits with 0, else its error output.
 QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input = {});
