@@ -24,6 +24,10 @@ int retryDelayMinutes(int failedAttempts);
 // A notification is tried again for this long after its first attempt, then dropped.
 inline constexpr qint64 kRetryWindowSeconds = 24 * 60 * 60;
 
+// No notification is tried more often than this: the retry window is over long before. A count read from a file
+// is bounded by it, so that no delay is ever computed from a count that has wrapped round.
+inline constexpr int kMaxDeliveryAttempts = 64;
+
 // "2 notifications waiting to be sent; last error: 421 Service not available", or, with nothing waiting,
 // "No notifications waiting to be sent."
 QString outboxStatusText(int waiting, const QString& lastError);

@@ -52,8 +52,16 @@ bool MailDelivery::start()
 void MailDelivery::onSessionFinished(const Result& result)
 {
     // A failed socket or a refused certificate gets no further reply: the attempt ends without waiting the delay.
-    if (result.outcome == Outcome::SocketError || result.outcome == Outcome::CertificateRejected)
+    if (result.outcome == Outcome::SocketError || result.outcome == Outcome::CertificateRejected) {
         endAttemptSoon();
+    } else {
+        // The reply that ends the exchange is told handled just after this signal. An exchange that ends with no
+        // reply handled at all (a greeting too long to read) has no delay to wait for: its attempt ends at once.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_replyHandled)
+                endAttemptSoon();
+        });
+    }
     endExchange(result);
 }
 
@@ -67,6 +75,7 @@ void MailDelivery::endExchange(const Result& result)
 
 void MailDelivery::restartLinger()
 {
+    m_replyHandled = true;
     if (m_attemptOver)
         return;
     const double seconds = qBound(0.0, m_lingerSeconds ? m_lingerSeconds() : 0.0, 32767.0);

@@ -40,7 +40,8 @@ public:
 signals:
     // The exchange is over (or never began for want of a connection); emitted once.
     void exchangeEnded(const sondrel::mail::SmtpSession::Result& result);
-    // The disconnect delay has passed after the last reply, or the exchange failed; emitted once. The receiver
+    // The disconnect delay has passed after the last reply, or the exchange failed or ended before any reply could
+    // be read; emitted once, however the exchange ended. The receiver
     // may destroy the delivery.
     void attemptEnded();
 
@@ -59,6 +60,7 @@ private:
     bool m_started = false;
     bool m_exchangeOver = false;
     bool m_attemptOver = false;
+    bool m_replyHandled = false; // the session has dealt with at least one reply, so the linger runs
 };
 
 } // namespace sondrel::core

@@ -59,6 +59,13 @@ NotificationQueue::NotificationQueue(platform::Services services, QString progra
     // once the observers are connected.
     Outbox::Contents contents = m_outbox.load();
     m_waiting = std::move(contents.entries);
+    // A first attempt ahead of the clock (the clock was set back since) would keep its entry for ever: its 24 hours
+    // count from now instead.
+    const QDateTime now = m_services.clock.now();
+    for (Outbox::Stored& stored : m_waiting) {
+        if (stored.entry.firstAttempt > now)
+            stored.entry.firstAttempt = now;
+    }
     QTimer::singleShot(0, this, [this, notes = contents.notes] {
         for (const QString& note : notes)
             emit outboxNote(note);
@@ -86,7 +93,7 @@ NotificationQueue::~NotificationQueue()
         kept.nextAttempt = now;
         kept.attempts = entry.started ? 1 : 0;
         kept.lastError = entry.started ? QStringLiteral("The program ended during the attempt") : QString();
-        m_outbox.save(m_outbox.newPath(kept.firstAttempt), kept);
+        m_outbox.save(entry.path.isEmpty() ? m_outbox.newPath(kept.firstAttempt) : entry.path, kept);
     }
     m_entries.clear();
 }
@@ -124,7 +131,7 @@ void NotificationQueue::send(const Notification& notification, std::function<voi
             attempted.fields.password.clear();
             attempted.firstAttempt = entry->firstAttempt;
             attempted.attempts = 1;
-            settle({QString(), std::move(attempted)}, result);
+            settle({entry->path, std::move(attempted)}, result);
         }
         retireIfOver(raw);
         startNext();
@@ -137,14 +144,27 @@ void NotificationQueue::send(const Notification& notification, std::function<voi
             runGoesOn();
     });
 
+    // Written before its first attempt, so that a program that dies meanwhile does not lose it.
+    OutboxEntry queued;
+    queued.fields = notification.fields;
+    queued.fields.password.clear();
+    queued.firstAttempt = queued.nextAttempt = m_services.clock.now();
+    QString path = m_outbox.newPath(queued.firstAttempt);
+    QString error;
+    if (!m_outbox.save(path, queued, &error)) {
+        emit outboxNote(QStringLiteral("A notification could not be saved in %1 before it was sent: %2")
+                            .arg(QDir::toNativeSeparators(path), error));
+        path.clear();
+    }
+
     const bool busy = std::any_of(m_entries.begin(), m_entries.end(),
                                   [](const Entry& entry) { return entry.started && !entry.delivery->exchangeOver(); });
     if (busy) {
-        m_entries.push_back({std::move(delivery), fields, nullptr, false, {}});
+        m_entries.push_back({std::move(delivery), fields, nullptr, false, {}, path});
         QTimer::singleShot(0, this, std::move(done));
         return;
     }
-    m_entries.push_back({std::move(delivery), fields, std::move(done), false, {}});
+    m_entries.push_back({std::move(delivery), fields, std::move(done), false, {}, path});
     startNext();
 }
 
@@ -308,7 +328,7 @@ void NotificationQueue::retryIfDue()
         m_retryPath.clear();
         if (stored != m_waiting.end()) {
             Outbox::Stored attempted = *stored;
-            ++attempted.entry.attempts;
+            attempted.entry.attempts = std::min(attempted.entry.attempts, kMaxDeliveryAttempts - 1) + 1;
             settle(std::move(attempted), result);
         }
         scheduleRetry();

@@ -28,8 +28,10 @@ std::optional<Notification> composeNotification(const QString& programFolder, co
 
 // The run's notifications, each one sent to its own end (sent, refused, a socket error or the reply limit)
 // whatever the run does meanwhile, one after the other in the order they were decided.
-// A notification whose first attempt fails for a reason that may pass (see deliveryVerdict) goes to the outbox
-// in data/outbox/ and is tried again in the background, one at a time, after 1, 2, 4, 8, 16 and then every 30
+// Each notification is written to the outbox in data/outbox/ when it is queued, so that a program killed during
+// an attempt sends it on its next start (twice rather than never), and removed once the server has taken it or
+// refused it for good. One whose attempt fails for a reason that may pass (see deliveryVerdict) stays there and
+// is tried again in the background, one at a time, after 1, 2, 4, 8, 16 and then every 30
 // minutes, until it is sent or 24 hours have passed since its first attempt. The outbox outlives the program:
 // a new queue on the same folder takes up what is waiting. Destroying the queue drops every delivery without
 // callbacks; notifications not yet over are kept in the outbox, so a notification is sent at least once.
@@ -73,6 +75,7 @@ private:
         std::function<void()> done;
         bool started = false;
         QDateTime firstAttempt;
+        QString path; // its outbox file, written when it was queued
     };
 
     void startNext();

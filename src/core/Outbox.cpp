@@ -1,5 +1,6 @@
 #include "core/Outbox.h"
 
+#include "core/DeliveryRetry.h"
 #include "platform/WholeFile.h"
 #include "store/Paths.h"
 
@@ -10,6 +11,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <cmath>
 
 namespace sondrel::core {
 
@@ -101,11 +103,14 @@ std::optional<OutboxEntry> decodeOutboxEntry(const QByteArray& bytes)
     entry.lastError = text("lastError");
     entry.firstAttempt = timeFrom(object.value(QStringLiteral("firstAttempt")));
     entry.nextAttempt = timeFrom(object.value(QStringLiteral("nextAttempt")));
+    // A count is whole and not negative; one beyond any that the retry window allows reads as that bound, so
+    // that no later step computes with a count near the end of int.
     const QJsonValue attempts = object.value(QStringLiteral("attempts"));
-    entry.attempts = attempts.toInt(-1);
+    const double count = attempts.toDouble(-1);
     if (!complete || !security || !certificate || !entry.firstAttempt.isValid() || !entry.nextAttempt.isValid() ||
-        !attempts.isDouble() || entry.attempts < 0)
+        !attempts.isDouble() || !(count >= 0) || count != std::floor(count))
         return std::nullopt;
+    entry.attempts = count >= kMaxDeliveryAttempts ? kMaxDeliveryAttempts : int(count);
     fields.security = *security;
     fields.trustedCertificate = *certificate;
     return entry;
@@ -122,13 +127,16 @@ Outbox::Contents Outbox::load() const
     const QDir dir(m_folder);
     if (!dir.exists())
         return contents;
-    for (const QString& name : dir.entryList({QLatin1Char('*') + kSuffix}, QDir::Files, QDir::Name)) {
+    // Every name is looked at, whatever it names: a link, a device, a FIFO or a folder is told about, never read.
+    const QDir::Filters every = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+    for (const QString& name : dir.entryList({QLatin1Char('*') + kSuffix}, every, QDir::Name)) {
         const QString path = dir.filePath(name);
         QByteArray bytes;
         QString error;
-        if (QFileInfo(path).size() > kMaxEntryBytes) {
-            bytes = QByteArrayLiteral("too large");
-        } else if (!platform::readWholeFile(path, bytes, &error)) {
+        const platform::RegularFileRead read = platform::readRegularFile(path, kMaxEntryBytes, bytes, &error);
+        if (read == platform::RegularFileRead::TooLarge) {
+            bytes.clear(); // not one of ours: set aside as damaged
+        } else if (read != platform::RegularFileRead::Read) {
             contents.notes.append(QStringLiteral("The waiting notification in %1 could not be read: %2")
                                       .arg(QDir::toNativeSeparators(path), error));
             continue;

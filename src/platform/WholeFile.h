@@ -21,4 +21,17 @@ bool replaceWholeFile(const QString& path, QByteArrayView content, QString* erro
 // Removes the file; a file that is already missing counts as removed. False with the system's reason.
 bool removeWholeFile(const QString& path, QString* error = nullptr);
 
+// What readRegularFile found.
+enum class RegularFileRead {
+    Read,       // content holds the whole file
+    NotRegular, // a symbolic link, a folder, a device, a FIFO or a socket: nothing was read
+    TooLarge,   // the file holds more than maxBytes
+    Failed,     // the file is missing or could not be opened or read
+};
+
+// Reads the file at path into content when it is a regular file of at most maxBytes, without following a
+// symbolic link and without waiting on a FIFO or device. Never reads more than maxBytes + 1 bytes; error says why
+// when the result is not Read.
+RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, QByteArray& content, QString* error = nullptr);
+
 } // namespace sondrel::platform

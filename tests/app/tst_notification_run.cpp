@@ -156,6 +156,32 @@ private slots:
         QCOMPARE(data(0).contains("*****"), false);
     }
 
+    // A greeting too long to be a server's ends the notification's exchange with an error; the run goes on with
+    // its next checks, and the e-mail window can send again after the same error.
+    void greetingTooLong_runGoesOn_andTheTestEmailCanBeSentAgain()
+    {
+        m_server->script = {{"220 " + QByteArray(5000, 'A') + "\r\n"}};
+        saveEmailSettings(false);
+        app::MainWindow& w = open();
+        m_statuses = {0, 11010};
+        QTest::mouseClick(control<QPushButton>(w, "Command1"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 1, 10000);
+        const int checks = m_fakes->echo.sendCount;
+        QTRY_VERIFY_WITH_TIMEOUT(m_fakes->echo.sendCount >= checks + 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(resultLines(w).size() >= 3, 10000);
+        QTest::mouseClick(control<QPushButton>(w, "Command4"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.monitor().isRunning(), 10000);
+
+        app::SendMailWindow window(m_fakes->services(), m_dir->path());
+        window.Form_Load();
+        auto* send = control<QPushButton>(window, "cmdSend");
+        QVERIFY(send->isEnabled());
+        QTest::mouseClick(send, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->connections, 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fakes->messages.texts().join("\n").contains("too long"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 10000);
+    }
+
     void emailButton_disablesTheMainWindowUntilTheEmailWindowCloses()
     {
         saveEmailSettings(false);

@@ -1,5 +1,11 @@
+#include "core/NotificationQueue.h"
+#include "mail/EmailSettings.h"
+#include "platform/QtTcpSocket.h"
 #include "store/FixedText.h"
 #include "store/SiteSettings.h"
+#include "support/FakeSmtpServer.h"
+#include "support/Fakes.h"
+#include "support/MiniHttpServer.h"
 #include "support/ProgramFolder.h"
 
 #include <QDateTime>
@@ -9,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -33,6 +40,34 @@ private:
         site.interval = interval;
         site.connectionType = store::storedBool(true);
         QVERIFY(store::SiteSettingsFile(m_dir->path()).save(slot, site));
+    }
+    // Slot 1 checks a page on loopback that lacks its text, so the first check e-mails through smtpHost.
+    void saveFailingPageSite(const test::MiniHttpServer& page, const QString& smtpHost)
+    {
+        store::SiteSettings site;
+        site.webAddress = QStringLiteral("127.0.0.1:%1").arg(page.url().port());
+        site.packetString = QStringLiteral("Are you there?");
+        site.interval = 1;
+        site.mainSiteString = QStringLiteral("welcome");
+        site.connectionType = store::storedBool(true);
+        site.emailNotification = store::storedBool(true);
+        site.checkMainPage = store::storedBool(true);
+        QVERIFY(store::SiteSettingsFile(m_dir->path()).save(1, site));
+        QVERIFY(mail::EmailSettingsFile(m_dir->path())
+                    .save({smtpHost, "Watcher", "me@example.org", "Ops", "ops@example.org", "Site status",
+                           "The page changed.", 0, 0}));
+    }
+    static void serveGonePage(test::MiniHttpServer& page)
+    {
+        page.onRequest = [](QTcpSocket* socket, const QByteArray&) {
+            socket->write(test::MiniHttpServer::response("HTTP/1.1 200 OK", "<p>Gone</p>"));
+            socket->disconnectFromHost();
+        };
+    }
+    static int messagesIn(const QList<QByteArray>& commands)
+    {
+        return int(std::count_if(commands.begin(), commands.end(),
+                                 [](const QByteArray& command) { return command.startsWith("From:"); }));
     }
     // With a window, it is drawn off screen; without one, there is no display at all.
     void start(QProcess& process, const QStringList& arguments, bool window = false, QString command = {})
@@ -97,6 +132,58 @@ private slots:
         QFile log(m_dir->filePath(QStringLiteral("logs/000001.log")));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count('\n'), lines.size()); // every printed line was logged
+    }
+
+    // A program killed while the server holds its first attempt at DATA has already put the notification in the
+    // outbox; what starts next on the same folder sends it.
+    void killedDuringTheFirstAttempt_notificationSentAfterTheRestart()
+    {
+        QList<test::FakeSmtpServer::Reply> holding = test::FakeSmtpServer::acceptingScript();
+        holding[4] = {}; // DATA is never answered
+        test::FakeSmtpServer server(holding);
+        test::MiniHttpServer page;
+        serveGonePage(page);
+        saveFailingPageSite(page, server.address());
+        QProcess process;
+        start(process, {QStringLiteral("--no-window")});
+        QTRY_VERIFY_WITH_TIMEOUT(server.commands.contains("DATA\r\n"), 20000);
+        process.kill();
+        QVERIFY(finish(process));
+        const QDir outbox(m_dir->filePath(QStringLiteral("data/outbox")));
+        QCOMPARE(outbox.entryList({QStringLiteral("*.json")}, QDir::Files).size(), 1);
+        QCOMPARE(messagesIn(server.commands), 0);
+
+        server.script = test::FakeSmtpServer::acceptingScript();
+        test::FakeSystem system;
+        platform::QtTcpSocketFactory sockets;
+        system.tcp = &sockets;
+        core::NotificationQueue restarted(system.services(), m_dir->path());
+        restarted.setRetryCheckInterval(20);
+        QTRY_COMPARE_WITH_TIMEOUT(messagesIn(server.commands), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(outbox.entryList(QDir::Files).isEmpty(), 10000);
+        QCOMPARE(server.connections, 2);
+    }
+
+    // A greeting too long to be a server's ends the notification with an error: the run prints its next lines
+    // and SIGTERM still stops it.
+    void greetingTooLong_runGoesOn_andSigtermStopsIt()
+    {
+        test::FakeSmtpServer server({{"220 " + QByteArray(5000, 'A') + "\r\n"}});
+        test::MiniHttpServer page;
+        serveGonePage(page);
+        saveFailingPageSite(page, server.address());
+        QProcess process;
+        start(process, {QStringLiteral("--no-window")});
+        QTRY_COMPARE_WITH_TIMEOUT(server.connections, 1, 20000);
+        QStringList lines;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (lines += QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+             lines.size() >= 3),
+            20000);
+        process.terminate();
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // Two copies on one folder would write the same logs: the second one leaves every file as it is. A copy

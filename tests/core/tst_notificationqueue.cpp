@@ -6,12 +6,18 @@
 #include "store/LogFormat.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
+#include "support/MiniHttpServer.h"
 #include "support/ProgramFolder.h"
 #include "support/SmtpSink.h"
+#include "support/TestCertificates.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace sondrel;
 using core::MailDelivery;
@@ -27,6 +33,24 @@ QStringList outboxFiles(const QString& programFolder, const QString& pattern = Q
 {
     return QDir(programFolder + "/data/outbox").entryList({pattern}, QDir::Files);
 }
+
+core::OutboxEntry waitingEntryFor(const QString& host)
+{
+    core::OutboxEntry entry;
+    entry.fields.host = host;
+    entry.fields.message = {"Watcher", "me@example.org", "Ops", "ops@example.org", "Waiting", "Kept text"};
+    entry.firstAttempt = entry.nextAttempt = QDateTime::currentDateTime().addSecs(-120);
+    entry.attempts = 1;
+    entry.lastError = "Connection refused";
+    return entry;
+}
+
+// Ends the test program should a call block: a FIFO opened for reading waits for a writer for ever.
+class Watchdog {
+public:
+    explicit Watchdog(unsigned seconds) { ::alarm(seconds); }
+    ~Watchdog() { ::alarm(0); }
+};
 
 } // namespace
 
@@ -131,6 +155,71 @@ private slots:
         QTRY_VERIFY(notifications->isIdle());
     }
 
+    // However the exchange ends, the attempt ends as well, so that what waits for it (the run, the e-mail window's
+    // button) goes on: after the disconnect delay when a reply was dealt with, at once otherwise.
+    void everyWayAnExchangeEnds_endsTheAttempt_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("sent") << "accepting" << int(Outcome::Sent);
+        QTest::newRow("refused") << "421 greeting" << int(Outcome::ServerError);
+        QTest::newRow("greeting line too long") << "long greeting" << int(Outcome::ServerError);
+        QTest::newRow("greeting of too many lines") << "many greeting lines" << int(Outcome::ServerError);
+        QTest::newRow("reply too long after the greeting") << "long hello" << int(Outcome::ServerError);
+        QTest::newRow("socket error") << "closes" << int(Outcome::SocketError);
+        QTest::newRow("silence") << "silent" << int(Outcome::SocketError);
+        QTest::newRow("certificate") << "untrusted certificate" << int(Outcome::CertificateRejected);
+        QTest::newRow("no connection") << "no connection" << int(Outcome::NoConnection);
+    }
+    void everyWayAnExchangeEnds_endsTheAttempt()
+    {
+        QFETCH(QString, peer);
+        QFETCH(int, outcome);
+        QList<FakeSmtpServer::Reply> script = kNormal;
+        if (peer == "421 greeting")
+            script = {{"421 too busy\r\n"}};
+        else if (peer == "long greeting")
+            script = {{"220 " + QByteArray(5000, 'A') + "\r\n"}};
+        else if (peer == "many greeting lines")
+            script = {{QByteArray("220-AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n").repeated(2000)}};
+        else if (peer == "long hello")
+            script[1] = {"250 " + QByteArray(5000, 'A') + "\r\n"};
+        else if (peer == "silent")
+            script = {{"220 ok\r\n"}};
+        FakeSmtpServer server(script);
+        if (peer == "closes")
+            server.closeAfterCommands = 1;
+        if (peer == "no connection")
+            m_fakes->connection.connectResult = false;
+        mail::SmtpFields fields;
+        fields.host = server.address();
+        fields.message = {"Watcher", "me@example.org", "Ops", "ops@example.org", "Site status", "Text"};
+        test::TestCertificates certificates;
+        test::SmtpSink sink;
+        if (peer == "untrusted certificate") {
+            const QString noCertificates = certificates.make();
+            if (!noCertificates.isEmpty())
+                QSKIP(qPrintable(noCertificates));
+            const QString noServer =
+                sink.start(0, {"--implicit-tls", certificates.file("bridge.pem"), certificates.file("bridge.key")});
+            if (!noServer.isEmpty())
+                QSKIP(qPrintable(noServer));
+            fields.host = sink.host();
+            fields.security = mail::SmtpSecurity::ImplicitTls;
+        }
+        MailDelivery delivery(
+            m_fakes->services(), [&] { return fields; }, [] { return 0.3; });
+        delivery.setReplyTimeout(peer == "silent" ? 300 : 5000);
+        QSignalSpy exchange(&delivery, &MailDelivery::exchangeEnded);
+        QSignalSpy attempt(&delivery, &MailDelivery::attemptEnded);
+        delivery.start();
+        QVERIFY(exchange.wait(15000));
+        QCOMPARE(int(exchange[0][0].value<MailDelivery::Result>().outcome), outcome);
+        QVERIFY(attempt.size() == 1 || attempt.wait(15000));
+        QVERIFY(delivery.attemptOver());
+        QCOMPARE(attempt.size(), 1);
+    }
+
     void destroyedMidExchange_closesWithoutCallbacks()
     {
         FakeSmtpServer server({{"220 ok\r\n"}});
@@ -144,6 +233,7 @@ private slots:
         QTRY_VERIFY(server.peerClosed);
         QVERIFY(!wentOn);
         QCOMPARE(delivered.size(), 0);
+        QCOMPARE(outboxFiles(m_dir->path(), "*").size(), 1); // kept once, to be tried again
     }
 
     void nothingToSendWith_runGoesOnSilently_data()
@@ -346,6 +436,135 @@ private slots:
         QCOMPARE(server.connections, 1);
         QVERIFY(server.commands.join("").contains("Kept text"));
         QCOMPARE(outboxFiles(m_dir->path(), "*"), QStringList{"broken.json.damaged"});
+    }
+    // Only a regular file is read as a waiting notification, and never more of it than an entry can hold: a link to
+    // a device, a FIFO or a folder is left where it is with a note, an oversized file is set aside; the entry
+    // beside them is still taken up.
+    void outboxEntryThatIsNoFile_isNotRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("left");
+        QTest::newRow("link to /dev/zero") << "symlink" << true;
+        QTest::newRow("FIFO") << "fifo" << true;
+        QTest::newRow("folder") << "folder" << true;
+        QTest::newRow("oversized sparse file") << "oversized" << false;
+    }
+    void outboxEntryThatIsNoFile_isNotRead()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, left);
+        const core::Outbox outbox(m_dir->path());
+        const core::OutboxEntry entry = waitingEntryFor("127.0.0.1:25");
+        QVERIFY(outbox.save(outbox.newPath(entry.firstAttempt), entry));
+        const QString path = outbox.folder() + "/x.json";
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == "symlink") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else if (kind == "folder") {
+            QVERIFY(QDir(outbox.folder()).mkdir("x.json"));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(64) * 1024 * 1024 + 1));
+        }
+
+        core::Outbox::Contents contents;
+        {
+            const Watchdog watchdog(10);
+            contents = outbox.load();
+        }
+        QCOMPARE(contents.entries.size(), size_t(1));
+        QCOMPARE(contents.entries.front().entry.fields.message.text, QStringLiteral("Kept text"));
+        QCOMPARE(contents.notes.size(), 1);
+        QVERIFY2(contents.notes[0].contains(path), qPrintable(contents.notes[0]));
+        struct stat status {};
+        QCOMPARE(::lstat(name.constData(), &status) == 0, left);
+    }
+
+    // Every number in an outbox file is bounded: however many attempts it claims, the next delay is one of the
+    // retry delays; a count that is negative or not whole makes the file damaged.
+    void outboxNumbers_areBounded_data()
+    {
+        QTest::addColumn<QByteArray>("attempts");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("0") << QByteArray("0") << true;
+        QTest::newRow("3") << QByteArray("3") << true;
+        QTest::newRow("INT_MAX") << QByteArray::number(INT_MAX) << true;
+        QTest::newRow("beyond int") << QByteArray("4294967297") << true;
+        QTest::newRow("huge double") << QByteArray("1e300") << true;
+        QTest::newRow("negative") << QByteArray("-1") << false;
+        QTest::newRow("INT_MIN") << QByteArray::number(INT_MIN) << false;
+        QTest::newRow("huge negative") << QByteArray("-1e300") << false;
+        QTest::newRow("fraction") << QByteArray("2.5") << false;
+    }
+    void outboxNumbers_areBounded()
+    {
+        QFETCH(QByteArray, attempts);
+        QFETCH(bool, readable);
+        QByteArray bytes = core::encodeOutboxEntry(waitingEntryFor("127.0.0.1:25"));
+        QVERIFY(bytes.contains("\"attempts\": 1"));
+        bytes.replace("\"attempts\": 1", "\"attempts\": " + attempts);
+        const std::optional<core::OutboxEntry> entry = core::decodeOutboxEntry(bytes);
+        QCOMPARE(bool(entry), readable);
+        if (!entry)
+            return;
+        QVERIFY(entry->attempts >= 0 && entry->attempts <= core::kMaxDeliveryAttempts);
+        QVERIFY(entry->attempts >= std::min(attempts.toDouble(), double(core::kMaxDeliveryAttempts)));
+        const int delay = core::retryDelayMinutes(entry->attempts + 1);
+        QVERIFY2(delay >= 1 && delay <= 30, qPrintable(QString::number(delay)));
+        for (const int failed : {INT_MIN, -1, 0, 1, 5, 6, INT_MAX - 1, INT_MAX}) {
+            const int minutes = core::retryDelayMinutes(failed);
+            QVERIFY(minutes >= 0 && minutes <= 30);
+        }
+    }
+
+    // A file that claims the largest count of attempts is tried again after 30 minutes, not at once.
+    void outboxEntryWithTheLargestCount_waitsThirtyMinutes()
+    {
+        FakeSmtpServer server({{"421 too busy\r\n"}});
+        const QDateTime start = QDateTime::currentDateTime();
+        m_fakes->clock.wallClock = start;
+        core::OutboxEntry entry = waitingEntryFor(server.address());
+        entry.firstAttempt = entry.nextAttempt = start;
+        QByteArray bytes = core::encodeOutboxEntry(entry);
+        bytes.replace("\"attempts\": 1", "\"attempts\": " + QByteArray::number(INT_MAX));
+        QVERIFY(QDir(m_dir->path()).mkpath("data/outbox"));
+        QFile file(m_dir->path() + "/data/outbox/waiting.json");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+
+        auto notifications = queue();
+        QTRY_COMPARE(server.connections, 1);
+        QTRY_COMPARE(waitingEntry().lastError, QStringLiteral("421 too busy"));
+        QCOMPARE(waitingEntry().nextAttempt, start.addSecs(30 * 60));
+        QCOMPARE(notifications->waitingCount(), 1);
+    }
+
+    // An entry whose first attempt lies ahead of the clock (the clock was set back) is dropped 24 hours after it
+    // was read, not once the clock has caught up.
+    void firstAttemptAheadOfTheClock_droppedADayAfterItWasRead()
+    {
+        const QDateTime start = QDateTime::currentDateTime();
+        m_fakes->clock.wallClock = start;
+        core::OutboxEntry entry = waitingEntryFor(QStringLiteral("127.0.0.1:%1").arg(test::unusedLoopbackPort()));
+        entry.firstAttempt = start.addDays(10);
+        entry.nextAttempt = start.addSecs(5 * 60);
+        const core::Outbox outbox(m_dir->path());
+        QVERIFY(outbox.save(outbox.newPath(entry.firstAttempt), entry));
+
+        auto notifications = queue();
+        QSignalSpy notes(notifications.get(), &NotificationQueue::outboxNote);
+        QCOMPARE(notifications->waitingCount(), 1);
+        m_fakes->clock.wallClock = start.addSecs(23 * 3600);
+        QTRY_COMPARE(waitingEntry().attempts, 2); // tried again, still within its day
+        QCOMPARE(notifications->waitingCount(), 1);
+        m_fakes->clock.wallClock = start.addSecs(24 * 3600 + 60);
+        QTRY_COMPARE(notifications->waitingCount(), 0);
+        QVERIFY(outboxFiles(m_dir->path(), "*").isEmpty());
+        QVERIFY(!notes.isEmpty());
+        QVERIFY2(notes.last()[0].toString().contains("within 24 hours"), qPrintable(notes.last()[0].toString()));
     }
 };
 
