@@ -55,6 +55,21 @@ QString alreadyRunning(const QString& folder)
         .arg(QDir::toNativeSeparators(folder.isEmpty() ? QStringLiteral("/") : folder));
 }
 
+// Why this copy may not start on the folder, or nothing when the lock is taken (or there is nothing to guard).
+QString lockRefusal(store::ProgramLock& lock, const QString& folder)
+{
+    switch (lock.acquire()) {
+    case store::ProgramLock::Result::HeldByAnother:
+        return alreadyRunning(folder);
+    case store::ProgramLock::Result::NotALockFile:
+        return lock.problem();
+    case store::ProgramLock::Result::Acquired:
+    case store::ProgramLock::Result::Unavailable:
+        break;
+    }
+    return {};
+}
+
 void setIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Sondrel"));
@@ -83,8 +98,8 @@ int runApplication(int argc, char* argv[])
         setIdentity();
         const QString folder = store::openProgramFolder(QCoreApplication::applicationDirPath());
         store::ProgramLock lock(folder);
-        if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
-            std::fprintf(stderr, "%s\n", qPrintable(alreadyRunning(folder)));
+        if (const QString refusal = lockRefusal(lock, folder); !refusal.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(refusal));
             return 2;
         }
         return runWithoutWindow(folder, line.site);
@@ -99,8 +114,8 @@ int runApplication(int argc, char* argv[])
     SystemMessageBoxes messages;
     const QString folder = store::openProgramFolder(QApplication::applicationDirPath());
     store::ProgramLock lock(folder);
-    if (lock.acquire() == store::ProgramLock::Result::HeldByAnother) {
-        messages.show(alreadyRunning(folder), platform::applicationTitle(), platform::MessageIcon::Exclamation);
+    if (const QString refusal = lockRefusal(lock, folder); !refusal.isEmpty()) {
+        messages.show(refusal, platform::applicationTitle(), platform::MessageIcon::Exclamation);
         return 2;
     }
 

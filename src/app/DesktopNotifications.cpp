@@ -1,15 +1,11 @@
 #include "app/DesktopNotifications.h"
 
-#include "store/Paths.h"
-
 #include <QDir>
-#include <QSettings>
 
 namespace sondrel::app {
 
 namespace {
 
-const QString kChoiceKey = QStringLiteral("Desktop/notifications");
 // The icon that the installation puts into the desktop's icon theme, named after the program's desktop file.
 const QString kIconName = QStringLiteral("io.github.sondrel.Sondrel");
 
@@ -20,9 +16,9 @@ DesktopNotifications::DesktopNotifications(core::Monitor& monitor, platform::Des
     : QObject(parent)
     , m_monitor(monitor)
     , m_notifier(notifier)
-    , m_file(store::dataFile(programFolder, QStringLiteral("desktop.ini")))
+    , m_file(programFolder)
 {
-    m_on = QSettings(m_file, QSettings::IniFormat).value(kChoiceKey, false).toBool();
+    m_on = m_file.notificationsOn();
     connect(&monitor, &core::Monitor::resultLineAdded, this, [this](const QString& line) { m_lastLine = line; });
     connect(&monitor, &core::Monitor::siteChanged, this, &DesktopNotifications::siteChanged);
 }
@@ -30,15 +26,13 @@ DesktopNotifications::DesktopNotifications(core::Monitor& monitor, platform::Des
 bool DesktopNotifications::setOn(bool on, QString* error)
 {
     m_on = on;
-    QSettings settings(m_file, QSettings::IniFormat);
-    settings.setValue(kChoiceKey, on);
-    settings.sync();
-    if (settings.status() == QSettings::NoError)
+    QString reason;
+    if (m_file.setNotificationsOn(on, &reason))
         return true;
     if (error) {
-        *error = QStringLiteral("The desktop notification choice could not be saved in %1, so it lasts only until "
-                                "Sondrel ends.")
-                     .arg(QDir::toNativeSeparators(m_file));
+        *error = QStringLiteral("The desktop notification choice could not be saved in %1 (%2), so it lasts only "
+                                "until Sondrel ends.")
+                     .arg(QDir::toNativeSeparators(m_file.path()), reason);
     }
     return false;
 }

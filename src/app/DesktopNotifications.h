@@ -2,6 +2,7 @@
 
 #include "core/Monitor.h"
 #include "platform/DesktopNotifier.h"
+#include "store/DesktopSettingsFile.h"
 
 #include <QObject>
 #include <QString>
@@ -29,7 +30,7 @@ private:
 
     core::Monitor& m_monitor;
     platform::DesktopNotifier& m_notifier;
-    QString m_file;
+    store::DesktopSettingsFile m_file;
     QString m_lastLine;
     bool m_on = false;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/WholeFile.h"
 #include "store/Paths.h"
+#include "store/SettingsText.h"
 
 #include <QStringDecoder>
 
@@ -76,10 +77,8 @@ QString MailSecurityFile::path() const
 std::optional<MailSecurity> MailSecurityFile::load(QString* error) const
 {
     QByteArray content;
-    if (!platform::readWholeFile(path(), content, error))
+    if (!store::readSettingsText(path(), content, error))
         return std::nullopt;
-    if (content.startsWith("\xEF\xBB\xBF"))
-        content.remove(0, 3); // a byte order mark left by an editor
     MailSecurity settings;
     for (QByteArray& line : content.split('\n')) {
         if (line.endsWith('\r'))

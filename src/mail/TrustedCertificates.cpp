@@ -1,10 +1,10 @@
 #include "mail/TrustedCertificates.h"
 
+#include "platform/WholeFile.h"
 #include "store/Paths.h"
+#include "store/SettingsText.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QSaveFile>
 
 namespace sondrel::mail {
 
@@ -17,10 +17,10 @@ QByteArray keyOf(const QString& host, quint16 port)
 
 QList<QByteArray> readLines(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray text;
+    if (!store::readSettingsText(path, text))
         return {};
-    return file.readAll().split('\n');
+    return text.split('\n');
 }
 
 } // namespace
@@ -54,13 +54,7 @@ bool TrustedCertificates::trust(const QString& host, quint16 port, const QByteAr
             content += line + '\n';
     }
     content += key + certificate.toBase64() + '\n';
-    QSaveFile file(path());
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.flush() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return platform::replaceWholeFile(path(), content, error);
 }
 
 QString certificateFingerprint(const QByteArray& certificate)

@@ -1,7 +1,12 @@
 #include "platform/WholeFile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +24,70 @@ bool fail(QString* error, const QString& reason)
     if (error)
         *error = reason;
     return false;
+}
+
+QString systemReason(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Why a path whose entry has this mode is not written, or nothing when it is a regular file.
+QString refusal(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return {};
+    if (S_ISLNK(mode))
+        return QStringLiteral("it is a symbolic link, and Sondrel writes no file through one; put the file itself "
+                              "in its place");
+    if (S_ISDIR(mode))
+        return QStringLiteral("it is a folder; remove it or put the file in its place");
+    return QStringLiteral("it is not a regular file; remove it or put the file in its place");
+}
+
+// The reason for an open(2) of path that failed with code: O_NOFOLLOW fails with ELOOP on a link.
+QString openFailure(const QByteArray& path, int code)
+{
+    struct stat entry {};
+    if ((code == ELOOP || code == EISDIR || code == EEXIST) && ::lstat(path.constData(), &entry) == 0 &&
+        !S_ISREG(entry.st_mode))
+        return refusal(entry.st_mode);
+    return systemReason(code);
+}
+
+mode_t modeOf(QFileDevice::Permissions permissions)
+{
+    mode_t mode = 0;
+    const std::pair<QFileDevice::Permissions, mode_t> bits[] = {
+        {QFileDevice::ReadOwner | QFileDevice::ReadUser, S_IRUSR},
+        {QFileDevice::WriteOwner | QFileDevice::WriteUser, S_IWUSR},
+        {QFileDevice::ExeOwner | QFileDevice::ExeUser, S_IXUSR},
+        {QFileDevice::ReadGroup, S_IRGRP},
+        {QFileDevice::WriteGroup, S_IWGRP},
+        {QFileDevice::ExeGroup, S_IXGRP},
+        {QFileDevice::ReadOther, S_IROTH},
+        {QFileDevice::WriteOther, S_IWOTH},
+        {QFileDevice::ExeOther, S_IXOTH},
+    };
+    for (const auto& [permission, bit] : bits) {
+        if (permissions & permission)
+            mode |= bit;
+    }
+    return mode;
+}
+
+// Writes every byte, retrying after a short write so that the failing call reports the system's reason (a full
+// disk ends the first call early without an error). Zero, or the error code.
+int writeFully(int fd, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        bytes = bytes.sliced(written);
+    }
+    return 0;
 }
 
 } // namespace
@@ -41,30 +110,81 @@ bool readWholeFile(const QString& path, QByteArray& content, QString* error)
 bool replaceWholeFile(const QString& path, QByteArrayView content, QString* error,
                       std::optional<QFileDevice::Permissions> permissions)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(error, file.errorString());
-    // QSaveFile gives a new file the default mode and a rewritten one the old file's mode; a file that must
-    // stay private gets its mode before it holds anything.
-    if (permissions && !file.setPermissions(*permissions)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(error, reason);
+    const QByteArray target = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        return fail(error, refusal(existing.st_mode));
+
+    // The new file is made here, never through a link, and the rename puts it in place of whatever entry then
+    // stands at the path: a link that appeared meanwhile is replaced, not followed.
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return fail(error, systemReason(errno));
     }
-    // Qt's commit() does not notice a failed final flush and would rename a cut-off file over the old one, so
-    // every byte is written and checked before it; a short write is retried so that the failing call reports
-    // the system's reason (a full disk ends the first call early without an error).
-    while (!content.isEmpty()) {
-        const qint64 written = file.write(content.data(), content.size());
-        if (written <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return fail(error, reason);
-        }
-        content = content.sliced(written);
+    if (fd < 0)
+        return fail(error, systemReason(EEXIST));
+    const auto abandon = [&](int code) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporary.constData());
+        return fail(error, systemReason(code));
+    };
+    // A new file has the default mode and a rewritten one the old file's mode; a file that must stay private
+    // gets its mode before it holds anything.
+    if (permissions || exists) {
+        const mode_t mode = permissions ? modeOf(*permissions) : existing.st_mode & 0777;
+        if (::fchmod(fd, mode) != 0)
+            return abandon(errno);
     }
-    if (!file.commit())
+    if (const int code = writeFully(fd, content))
+        return abandon(code);
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        return abandon(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0)
+        return abandon(errno);
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return abandon(errno);
+    return true;
+}
+
+bool openForWriting(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK; // O_NONBLOCK: a FIFO in the file's place cannot stall the run
+    flags |= (mode & QIODevice::ReadOnly) ? O_RDWR : O_WRONLY;
+    if (!(mode & QIODevice::ExistingOnly))
+        flags |= O_CREAT;
+    if (mode & QIODevice::NewOnly)
+        flags |= O_EXCL;
+    if (mode & QIODevice::Truncate)
+        flags |= O_TRUNC;
+    const int fd = ::open(native.constData(), flags, 0666);
+    if (fd < 0)
+        return fail(error, openFailure(native, errno));
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(error, systemReason(code));
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return fail(error, refusal(opened.st_mode));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const QIODevice::OpenMode kept =
+        mode & ~(QIODevice::Truncate | QIODevice::NewOnly | QIODevice::ExistingOnly | QIODevice::Append);
+    if (!file.open(fd, kept, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return fail(error, file.errorString());
+    }
     return true;
 }
 

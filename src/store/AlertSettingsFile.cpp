@@ -2,6 +2,7 @@
 
 #include "platform/WholeFile.h"
 #include "store/Paths.h"
+#include "store/SettingsText.h"
 
 #include <QList>
 
@@ -90,7 +91,7 @@ QByteArray AlertSettingsFile::compose(const std::array<AlertSettings, 3>& sites)
 AlertSettings AlertSettingsFile::load(int site) const
 {
     QByteArray text;
-    if (site < 1 || site > 3 || !platform::readWholeFile(m_path, text))
+    if (site < 1 || site > 3 || !readSettingsText(m_path, text))
         return {};
     return parse(text)[site - 1];
 }
@@ -104,11 +105,16 @@ bool AlertSettingsFile::save(int site, const AlertSettings& settings, QString* e
     }
     QByteArray text;
     // The other slots are kept: a file that exists but cannot be read is not written over.
-    if (!platform::readWholeFile(m_path, text, error))
-        return false;
-    std::array<AlertSettings, 3> sites = parse(text);
-    sites[site - 1] = settings;
-    return platform::replaceWholeFile(m_path, compose(sites), error);
+    QString reason;
+    if (readSettingsText(m_path, text, &reason)) {
+        std::array<AlertSettings, 3> sites = parse(text);
+        sites[site - 1] = settings;
+        if (platform::replaceWholeFile(m_path, compose(sites), &reason))
+            return true;
+    }
+    if (error)
+        *error = m_path + QStringLiteral(": ") + reason;
+    return false;
 }
 
 } // namespace sondrel::store

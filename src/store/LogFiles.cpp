@@ -5,6 +5,10 @@
 #include "store/Paths.h"
 #include "store/RecordFile.h"
 
+#include "platform/WholeFile.h"
+
+#include <QFileInfo>
+
 namespace sondrel::store {
 
 LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
@@ -15,35 +19,72 @@ LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
 
 LogFiles::~LogFiles() = default;
 
+namespace {
+
+const QString kCannotFindLogDat = QStringLiteral("Cannot find log.dat in the Data sub folder");
+
+QString cannotWrite(const QString& path, const QString& reason)
+{
+    return QStringLiteral("%1 cannot be written: %2").arg(path, reason);
+}
+
+} // namespace
+
 void LogFiles::createnewlogfile()
 {
     // A log still open from an earlier Start takes no more lines.
     closeAll();
     m_failureReported = false;
-    if (!openNextLog())
-        m_messages.show(QStringLiteral("Cannot find log.dat in the Data sub folder"), platform::applicationTitle());
+    openNextLog();
 }
 
-bool LogFiles::openNextLog()
+void LogFiles::openNextLog()
 {
+    const auto warn = [this](const QString& text) {
+        m_messages.show(text, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+    };
+    // The writers refuse a symbolic link in a file's place; that is told as it is, not as a missing file.
+    const auto failed = [&](const QString& path, const QString& reason) {
+        if (QFileInfo(path).isSymLink())
+            warn(cannotWrite(path, reason));
+        else
+            m_messages.show(kCannotFindLogDat, platform::applicationTitle());
+    };
+
     const RecordFile counterFile(dataFile(m_programFolder, QStringLiteral("log.dat")), kLogCounterLength);
     QByteArray record;
-    if (!counterFile.read(1, record))
-        return false;
-    const std::optional<qint16> counter = nextLogCounter(readInt16(record, 0));
-    if (!counter)
-        return false;
+    QString reason;
+    if (!counterFile.read(1, record, &reason))
+        return failed(counterFile.path(), reason);
+    // Whatever stands at a log's name, a link among them, is left alone.
+    QString skippedLink;
+    const std::optional<qint16> counter = nextLogCounter(readInt16(record, 0), [&](qint16 number) {
+        const QFileInfo entry(logsFile(m_programFolder, numberedLogName(number)));
+        if (entry.isSymLink() && skippedLink.isEmpty())
+            skippedLink = entry.filePath();
+        return entry.exists() || entry.isSymLink();
+    });
+    if (!counter) {
+        return warn(QStringLiteral("The logs sub folder holds a log for every number from %1 to %2, so this run "
+                                   "keeps no log. Move or delete old logs to make room.")
+                        .arg(numberedLogName(1), numberedLogName(kLastLogNumber)));
+    }
     writeInt16(record, 0, *counter);
-    if (!counterFile.replace(1, record))
-        return false;
+    if (!counterFile.replace(1, record, &reason))
+        return failed(counterFile.path(), reason);
 
     m_logFileName = logsFile(m_programFolder, numberedLogName(*counter));
-    auto log = std::make_unique<QFile>(m_logFileName);
-    // Unbuffered: every line goes to the system in the write that adds it.
-    if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return false;
+    auto log = std::make_unique<QFile>();
+    // A new file only, so that no earlier log is emptied; unbuffered: every line goes to the system in the write
+    // that adds it.
+    if (!platform::openForWriting(*log, m_logFileName,
+                                  QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, &reason))
+        return failed(m_logFileName, reason);
     m_log = std::move(log);
-    return true;
+    if (!skippedLink.isEmpty()) {
+        warn(QStringLiteral("%1 is a symbolic link, and Sondrel writes no file through one; this run logs to %2.")
+                 .arg(skippedLink, m_logFileName));
+    }
 }
 
 void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber)
@@ -58,7 +99,7 @@ void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber)
         if (m_log->resize(lastWholeLine))
             m_log->seek(lastWholeLine);
         m_log->unsetError();
-        reportWriteFailure(m_log->fileName(), reason);
+        reportWriteFailure(m_logFileName, reason);
         return;
     }
     const int recordNumber = recordNumberValue(RecordNumber);

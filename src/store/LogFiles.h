@@ -19,8 +19,10 @@ public:
     LogFiles(const LogFiles&) = delete;
     LogFiles& operator=(const LogFiles&) = delete;
 
-    // Advances the counter (saved before the log is created) and opens the next numbered log, emptied if it
-    // exists. Every failure shows "Cannot find log.dat in the Data sub folder" and leaves no log open.
+    // Advances the counter (saved before the log is created) to the next number whose log does not exist
+    // (LogFormat.h: nextLogCounter) and creates that log; no earlier log is touched. A failure leaves no log open
+    // and shows "Cannot find log.dat in the Data sub folder", or, when a symbolic link stands where a file is
+    // written, a message naming it; a message also tells when every log number is taken.
     void createnewlogfile();
 
     // Appends the line to the open numbered log, flushed to the system before returning, and stores it
@@ -41,7 +43,7 @@ public:
     void recreateRecordFile();
 
 private:
-    bool openNextLog();
+    void openNextLog();
     void reportWriteFailure(const QString& path, const QString& reason);
 
     QString m_programFolder;

@@ -7,13 +7,15 @@
 
 namespace sondrel::store {
 
-std::optional<qint16> nextLogCounter(qint16 stored)
+std::optional<qint16> nextLogCounter(qint16 stored, const std::function<bool(qint16)>& taken)
 {
-    if (stored == 0)
-        return 1;
-    if (stored < 0 || stored >= kLastLogNumber)
-        return std::nullopt;
-    return static_cast<qint16>(stored + 1);
+    int candidate = stored >= 1 && stored < kLastLogNumber ? stored + 1 : 1;
+    for (int tried = 0; tried < kLastLogNumber; ++tried) {
+        if (!taken(static_cast<qint16>(candidate)))
+            return static_cast<qint16>(candidate);
+        candidate = candidate == kLastLogNumber ? 1 : candidate + 1;
+    }
+    return std::nullopt;
 }
 
 QString numberedLogName(qint16 counter)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace sondrel::store {
@@ -14,9 +15,11 @@ inline constexpr qsizetype kLogRecordLength = 200;
 // The highest number a numbered log can carry.
 inline constexpr qint16 kLastLogNumber = 32767;
 
-// The counter that follows the stored one: 0 (a new file) gives 1. None at the 16-bit limit, and none
-// for a negative (damaged) counter, whose next name would not be a fresh six-digit one.
-std::optional<qint16> nextLogCounter(qint16 stored);
+// The number of the next numbered log: the first one after the stored counter, counting up and going on from
+// 32767 at 1, that taken does not hold, so that no earlier log is emptied and the 16-bit counter never stops
+// logging. A counter outside 1 to 32767 (0 from a new file, a negative one from a damaged file) counts from 1.
+// None only when taken holds every number from 1 to 32767.
+std::optional<qint16> nextLogCounter(qint16 stored, const std::function<bool(qint16)>& taken);
 
 // "000001.log" for 1 ... "032767.log" for 32767: the number padded with zeros to six digits.
 QString numberedLogName(qint16 counter);

@@ -1,7 +1,9 @@
 #include "store/RecordFile.h"
 
+#include "platform/WholeFile.h"
+
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 namespace sondrel::store {
 
@@ -31,12 +33,11 @@ bool writeFully(QFileDevice& file, QByteArrayView bytes)
 
 bool RecordFile::ensureExists(QString* error) const
 {
-    QFile file(m_path);
-    if (file.exists())
+    if (QFileInfo::exists(m_path))
         return true;
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, file.errorString());
-    return true;
+    // Only a new file is made: a dangling link in its place is refused rather than followed to its target.
+    QFile file;
+    return platform::openForWriting(file, m_path, QIODevice::WriteOnly | QIODevice::NewOnly, error);
 }
 
 bool RecordFile::read(int n, QByteArray& record, QString* error) const
@@ -65,9 +66,9 @@ bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) c
 {
     if (n < 1)
         return fail(error, QStringLiteral("Bad record number"));
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return fail(error, file.errorString());
+    QFile file;
+    if (!platform::openForWriting(file, m_path, QIODevice::ReadWrite | QIODevice::Unbuffered, error))
+        return false;
     const qint64 offset = qint64(n - 1) * m_length;
     if (file.size() < offset && !file.resize(offset))
         return fail(error, file.errorString());
@@ -95,20 +96,7 @@ bool RecordFile::replace(int n, const QByteArray& record, QString* error) const
     if (content.size() < offset + m_length)
         content.append(QByteArray(offset + m_length - content.size(), '\0'));
     content.replace(offset, m_length, record.left(m_length).leftJustified(m_length, '\0'));
-
-    // Qt's commit() does not notice a failed final flush and would rename a cut-off file over the old
-    // one, so every byte is written and checked before it.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(error, file.errorString());
-    if (!writeFully(file, content)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(error, reason);
-    }
-    if (!file.commit())
-        return fail(error, file.errorString());
-    return true;
+    return platform::replaceWholeFile(m_path, content, error);
 }
 
 } // namespace sondrel::store

@@ -8,7 +8,8 @@
 namespace sondrel::store {
 
 // A file of fixed-length records without header: record n (from 1) lies at (n - 1) * length.
-// Failures give false and, where asked, the system's reason.
+// Failures give false and, where asked, the system's reason. Nothing is written or created through a symbolic
+// link (platform/WholeFile.h); a link in the file's place is refused.
 class RecordFile {
 public:
     RecordFile(QString path, qsizetype recordLength)

@@ -272,6 +272,36 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("data/sondrel.lock"))));
     }
 
+    // A lock file that no running copy holds does not stop a start; one that cannot be a lock is named, with what
+    // to do. Either way it is one line and status 2 here: with no address saved the start then stops on that.
+    void lockNoCopyHolds_givesWay_andOneThatCannotBeALockIsNamed_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("empty lock file") << false << "You have not entered a web url to check!";
+        QTest::newRow("folder in its place") << true << "/data/sondrel.lock is a folder";
+    }
+    void lockNoCopyHolds_givesWay_andOneThatCannotBeALockIsNamed()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, error);
+        const QString lock = m_dir->filePath(QStringLiteral("data/sondrel.lock"));
+        if (folder) {
+            QVERIFY(QDir().mkdir(lock));
+            error.prepend(m_dir->path());
+        } else {
+            QFile empty(lock);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        }
+        QProcess process;
+        start(process, {QStringLiteral("--no-window")});
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitCode(), 2);
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        QVERIFY2(said.startsWith(error) && !said.contains(u'\n'), qPrintable(said));
+        QCOMPARE(QFileInfo::exists(m_dir->filePath(QStringLiteral("logs/000001.log"))), !folder);
+    }
+
     void refusedStartOrBadOption_endsWithStatus2AndOneLine_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -99,20 +99,105 @@ private slots:
         QCOMPARE(numberedLogName(qint16(uchar(saved[0]) | uchar(saved[1]) << 8)), name);
     }
 
-    void counterAtLimitOrDamaged_changesNothing_data()
+    // The counter never stops logging and never empties an old log: it goes on at the first number after it whose
+    // log does not exist, from 32767 at 1, and a damaged counter starts from 1.
+    void newLog_takesTheNextFreeNumber_andKeepsEveryOldLog_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        QTest::newRow("32767") << counter(32767);
-        QTest::newRow("negative") << counter(-3);
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("32767") << counter(32767) << QStringList{} << "000001.log";
+        QTest::newRow("32767, first logs kept")
+            << counter(32767) << QStringList{"000001.log", "000002.log"} << "000003.log";
+        QTest::newRow("32766, last log kept") << counter(32766) << QStringList{"032767.log"} << "000001.log";
+        QTest::newRow("next log kept") << counter(4) << QStringList{"000005.log", "000006.log"} << "000007.log";
+        QTest::newRow("no counter, first log kept") << QByteArray() << QStringList{"000001.log"} << "000002.log";
+        QTest::newRow("negative") << counter(-3) << QStringList{} << "000001.log";
     }
-    void counterAtLimitOrDamaged_changesNothing()
+    void newLog_takesTheNextFreeNumber_andKeepsEveryOldLog()
     {
         QFETCH(QByteArray, stored);
-        writeAll(logDat(), stored);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, name);
+        if (!stored.isEmpty())
+            writeAll(logDat(), stored);
+        for (const QString& old : existing)
+            writeAll(m_folder + QStringLiteral("/logs/") + old, old.toLatin1());
         m_logs->createnewlogfile();
-        expectCannotFindLogDat();
-        QCOMPARE(readAll(logDat()), stored);
-        QCOMPARE(logsFolder(), QStringList());
+        QCOMPARE(m_messages.texts(), QStringList());
+        QVERIFY(m_logs->isLogOpen());
+        QCOMPARE(m_logs->LogFileName(), m_folder + QStringLiteral("/logs/") + name);
+        QCOMPARE(readAll(logDat()), counter(qint16(name.first(6).toInt())));
+        for (const QString& old : existing)
+            QCOMPARE(readAll(m_folder + QStringLiteral("/logs/") + old), old.toLatin1());
+        QStringList expected = existing << name;
+        expected.sort();
+        QCOMPARE(logsFolder(), expected);
+    }
+
+    void everyLogNumberTaken_saysSo_andChangesNothing()
+    {
+        for (int number = 1; number <= kLastLogNumber; ++number) {
+            QFile old(m_folder + QStringLiteral("/logs/") + numberedLogName(qint16(number)));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+        }
+        writeAll(logDat(), counter(100));
+        m_logs->createnewlogfile();
+        QCOMPARE(m_messages.shown.size(), 1);
+        const QString said = m_messages.shown[0].text;
+        QVERIFY2(said.contains(QStringLiteral("a log for every number from 000001.log to 032767.log")),
+                 qPrintable(said));
+        QVERIFY(!m_logs->isLogOpen());
+        QCOMPARE(readAll(logDat()), counter(100));
+    }
+
+    // Other users may write to data/ and logs/: a link planted there never makes the run write the file it points
+    // to (nor create it), and the message names the file that was not written.
+    void symbolicLinkInAFilesPlace_isNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("log.dat") << "data/log.dat" << false;
+        QTest::newRow("log.dat, dangling") << "data/log.dat" << true;
+        QTest::newRow("numbered log") << "logs/000001.log" << false;
+        QTest::newRow("numbered log, dangling") << "logs/000001.log" << true;
+        QTest::newRow("record file") << "logs/tmp.log" << false;
+        QTest::newRow("record file, dangling") << "logs/tmp.log" << true;
+    }
+    void symbolicLinkInAFilesPlace_isNotWrittenThrough()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, dangling);
+        const QString linkPath = m_folder + u'/' + link;
+        const QString target = m_folder + QStringLiteral("-others-file");
+        const QByteArray others("another user's file");
+        if (!dangling)
+            writeAll(target, others);
+        const bool recordFile = link.endsWith(QStringLiteral("tmp.log"));
+        if (!recordFile)
+            QVERIFY(QFile::link(target, linkPath));
+
+        m_logs->recreateRecordFile();
+        m_logs->createnewlogfile();
+        if (recordFile) // made after the start, which replaces the record file whatever stands there
+            QVERIFY(QFile::remove(tmpLog()) && QFile::link(target, tmpLog()));
+        m_logs->addtologfile(QStringLiteral("line"), QStringLiteral("1"));
+        m_logs->addtologfile(QStringLiteral("line"), QStringLiteral("2"));
+
+        if (dangling)
+            QVERIFY(!QFileInfo::exists(target));
+        else
+            QCOMPARE(readAll(target), others);
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        QCOMPARE(m_messages.shown.size(), 1);
+        QVERIFY2(m_messages.shown[0].text.contains(linkPath), qPrintable(m_messages.shown[0].text));
+        QVERIFY2(m_messages.shown[0].text.contains(QStringLiteral("symbolic link")),
+                 qPrintable(m_messages.shown[0].text));
+        QCOMPARE(m_messages.shown[0].icon, sondrel::platform::MessageIcon::Exclamation);
+        // The counter is not written through a link; a link at the log's name is passed over, and the run logs on.
+        QCOMPARE(m_logs->isLogOpen(), !link.startsWith(QStringLiteral("data/")));
+        if (m_logs->isLogOpen())
+            QCOMPARE(readAll(m_logs->LogFileName()), QByteArray("\"line\"\r\n\"line\"\r\n"));
     }
 
     void missingLogsFolder_stillAdvancesCounter()

@@ -1,3 +1,8 @@
+#include "mail/EmailSettings.h"
+#include "mail/MailSecurity.h"
+#include "mail/TrustedCertificates.h"
+#include "store/AlertSettingsFile.h"
+#include "store/DesktopSettingsFile.h"
 #include "store/SiteSettings.h"
 
 #include "support/FileSizeLimit.h"
@@ -8,6 +13,17 @@
 #include <QTest>
 
 using namespace sondrel::store;
+using sondrel::mail::EmailSettingsFile;
+using sondrel::mail::MailSecurity;
+using sondrel::mail::MailSecurityFile;
+using sondrel::mail::SmtpSecurity;
+using sondrel::mail::TrustedCertificates;
+
+// Given the program folder: whether the file's settings were read, or whether a save succeeded (with its reason).
+using ReadsBack = std::function<bool(const QString& folder)>;
+using Save = std::function<bool(const QString& folder, QString* error)>;
+Q_DECLARE_METATYPE(ReadsBack)
+Q_DECLARE_METATYPE(Save)
 
 namespace {
 
@@ -40,7 +56,8 @@ private slots:
     void init()
     {
         QVERIFY(m_dir.isValid());
-        m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction());
+        m_folder = m_dir.path() + u'/' + QString::fromLatin1(QTest::currentTestFunction()) +
+                   QString::fromLatin1(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/data")));
     }
 
@@ -165,6 +182,93 @@ private slots:
         error.clear();
         QVERIFY(!file.save(1, sample(), &error));
         QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+    }
+
+    // A text editor may put a UTF-8 byte order mark before the first line of a settings file we keep as text.
+    void textSettingsFile_withAByteOrderMark_readsAsWithout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<ReadsBack>("readsBack");
+        QTest::newRow("alerts.ini") << "alerts.ini" << QByteArray("[Site1]\nFailuresBeforeAlert=3\n")
+                                    << ReadsBack([](const QString& folder) {
+                                           return AlertSettingsFile(folder).load(1).failuresBeforeAlert == 3;
+                                       });
+        QTest::newRow("desktop.ini") << "desktop.ini" << QByteArray("[Desktop]\nnotifications=true\n")
+                                     << ReadsBack([](const QString& folder) {
+                                            return DesktopSettingsFile(folder).notificationsOn();
+                                        });
+        QTest::newRow("mailsecurity.ini")
+            << "mailsecurity.ini" << QByteArray("security=STARTTLS\nuser=u\n") << ReadsBack([](const QString& folder) {
+                   const auto loaded = MailSecurityFile(folder).load();
+                   return loaded && loaded->security == SmtpSecurity::StartTls;
+               });
+        QTest::newRow("trustedcertificates")
+            << "trustedcertificates" << QByteArray("mail.test 25 ") + QByteArray("DER").toBase64() + '\n'
+            << ReadsBack([](const QString& folder) {
+                   return TrustedCertificates(folder).certificateFor(QStringLiteral("mail.test"), 25) == "DER";
+               });
+    }
+    void textSettingsFile_withAByteOrderMark_readsAsWithout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, text);
+        QFETCH(ReadsBack, readsBack);
+        QFile file(m_folder + QStringLiteral("/data/") + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("\xEF\xBB\xBF" + text) == text.size() + 3);
+        file.close();
+        QVERIFY(readsBack(m_folder));
+    }
+
+    // Other users may write to data/: a link planted there never makes a save overwrite the file it points to; the
+    // save fails with a reason that names the file.
+    void settingsSave_throughASymbolicLink_isRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<Save>("save");
+        QTest::newRow("init.dat") << "init.dat" << Save([](const QString& folder, QString* error) {
+            return SiteSettingsFile(folder).save(1, sample(), error);
+        });
+        QTest::newRow("alerts.ini") << "alerts.ini" << Save([](const QString& folder, QString* error) {
+            return AlertSettingsFile(folder).save(1, AlertSettings{}, error);
+        });
+        QTest::newRow("desktop.ini") << "desktop.ini" << Save([](const QString& folder, QString* error) {
+            const DesktopSettingsFile file(folder);
+            return file.setNotificationsOn(true, error) || (*error = file.path() + u' ' + *error, false);
+        });
+        QTest::newRow("email.dat") << "email.dat" << Save([](const QString& folder, QString* error) {
+            const EmailSettingsFile file(folder);
+            return file.save({}, error) || (*error = file.path() + u' ' + *error, false);
+        });
+        QTest::newRow("mailsecurity.ini") << "mailsecurity.ini" << Save([](const QString& folder, QString* error) {
+            const MailSecurityFile file(folder);
+            return file.save(MailSecurity{}, error) || (*error = file.path() + u' ' + *error, false);
+        });
+        QTest::newRow("trustedcertificates")
+            << "trustedcertificates" << Save([](const QString& folder, QString* error) {
+                   const TrustedCertificates file(folder);
+                   return file.trust(QStringLiteral("mail.test"), 25, "DER", error) ||
+                          (*error = file.path() + u' ' + *error, false);
+               });
+    }
+    void settingsSave_throughASymbolicLink_isRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(Save, save);
+        const QString link = m_folder + QStringLiteral("/data/") + name;
+        const QString target = m_folder + QStringLiteral("/others-file");
+        const QByteArray others("another user's file");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(others) == others.size());
+        file.close();
+        QVERIFY(QFile::link(target, link));
+        QString error;
+        QVERIFY(!save(m_folder, &error));
+        QVERIFY2(error.startsWith(link) && error.contains(QStringLiteral("symbolic link")), qPrintable(error));
+        QCOMPARE(readAll(target), others);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QDir(m_folder + QStringLiteral("/data")).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
     void saveOnFullDisk_leavesTheOldFileWhole()
