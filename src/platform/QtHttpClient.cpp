@@ -12,8 +12,10 @@ namespace sondrel::platform {
 
 namespace {
 
-// Bytes Qt may hold for a reply before it stops reading from the connection until they are taken.
-constexpr qint64 kReadBufferSize = 1 << 20;
+// Bytes Qt may hold for a reply before it stops reading from the connection until they are taken. Each piece is
+// decoded and folded into copies of twice its size, so the piece bounds the check's peak memory; at half a
+// megabyte the search still keeps pace with the connection.
+constexpr qint64 kReadBufferSize = 512 << 10;
 
 // Qt reports an HTTP status of 400 and above as a reply error as well, once the whole response has
 // been read. Such an error means the response arrived; a transport error does not.
