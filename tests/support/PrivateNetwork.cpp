@@ -1,6 +1,7 @@
 #include "PrivateNetwork.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <cerrno>
@@ -25,19 +26,33 @@ QString enterPrivateNetwork()
     return {};
 }
 
+namespace {
+
+// Writes content to a file of that name in folder and binds it over target, in the current mount namespace.
+QString bindFileOver(const QString& folder, const char* target, const QByteArray& content)
+{
+    const QString source = folder + u'/' + QFileInfo(QString::fromLatin1(target)).fileName();
+    QFile file(source);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QStringLiteral("cannot write ") + source;
+    file.close();
+    if (::mount(QFile::encodeName(source).constData(), target, nullptr, MS_BIND, nullptr) != 0)
+        return QStringLiteral("cannot bind %1 over %2: %3")
+            .arg(source, QString::fromLatin1(target), QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+} // namespace
+
 QString usePrivateHostsFile(const QString& folder, const QByteArray& content)
 {
-    const QString hosts = folder + QStringLiteral("/hosts");
-    QFile file(hosts);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QStringLiteral("cannot write ") + hosts;
-    file.close();
     if (::unshare(CLONE_NEWNS) != 0)
         return QStringLiteral("unshare(CLONE_NEWNS) failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     // Mounts made here must not reach the machine's own namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(QFile::encodeName(hosts).constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-        return QStringLiteral("cannot bind a hosts file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return QStringLiteral("cannot make the mounts private: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (const QString failed = bindFileOver(folder, "/etc/hosts", content); !failed.isEmpty())
+        return failed;
     for (const QStringList& step :
          {QStringList{"link", "add", "sondrel6", "type", "veth", "peer", "name", "sondrel6peer"},
           QStringList{"addr", "add", "fd00:5::1/64", "dev", "sondrel6", "nodad"},
@@ -54,14 +69,7 @@ QString usePrivateHostsFile(const QString& folder, const QByteArray& content)
 
 QString usePrivateResolverFile(const QString& folder, const QByteArray& content)
 {
-    const QString resolver = folder + QStringLiteral("/resolv.conf");
-    QFile file(resolver);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QStringLiteral("cannot write ") + resolver;
-    file.close();
-    if (::mount(QFile::encodeName(resolver).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-        return QStringLiteral("cannot bind a resolver file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    return {};
+    return bindFileOver(folder, "/etc/resolv.conf", content);
 }
 
 QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input)
