@@ -72,7 +72,8 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     : QMainWindow(parent)
     , m_services(services)
     , m_programFolder(store::programFolderFor(executableDir))
-    , m_monitor(std::make_unique<core::Monitor>(services, m_programFolder))
+    , m_hub(std::make_unique<core::MonitorHub>(services, m_programFolder))
+    , m_monitor(&m_hub->addRun())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sondrel 1.2"));
@@ -91,7 +92,7 @@ MainWindow::~MainWindow()
     delete m_chartWindow;
     // The run and its pending operations go before the controls they report to.
     m_monitor->disconnect(this);
-    m_monitor.reset();
+    m_hub.reset();
 }
 
 void MainWindow::buildControls()
@@ -255,12 +256,8 @@ void MainWindow::connectMonitor()
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &MainWindow::showPending);
 
-    core::Monitor* monitor = m_monitor.get();
+    core::Monitor* monitor = m_monitor;
     connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
-    connect(monitor, &core::Monitor::runStarted, this, [this] { m_latency.clear(); });
-    connect(monitor, &core::Monitor::echoMeasured, this, [this](const core::EchoSample& sample) {
-        m_latency.add(sample.at.toMSecsSinceEpoch(), sample.tripMs, sample.averageMs);
-    });
     connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
         Command4->setEnabled(true);
         m_pending.checkNumber = checkNumber;
@@ -296,6 +293,7 @@ void MainWindow::connectMonitor()
                 // The window shows the state the message speaks of before the message waits for the user.
                 showPending();
                 m_services.messages.show(text, title, icon);
+                m_monitor->answerMessage();
             });
     connect(monitor, &core::Monitor::runFinished, this, [this] {
         showPending();
@@ -521,7 +519,7 @@ void MainWindow::buildSnoozeLabel()
     lblSnooze->setObjectName(QStringLiteral("lblSnooze"));
     statusBar()->addPermanentWidget(lblSnooze);
     lblSnooze->hide();
-    connect(m_monitor.get(), &core::Monitor::snoozeChanged, this, &MainWindow::showSnooze);
+    connect(m_monitor, &core::Monitor::snoozeChanged, this, &MainWindow::showSnooze);
 }
 
 void MainWindow::buildOutboxLabel()
@@ -530,7 +528,7 @@ void MainWindow::buildOutboxLabel()
     lblOutbox->setObjectName(QStringLiteral("lblOutbox"));
     statusBar()->addPermanentWidget(lblOutbox);
     lblOutbox->hide();
-    core::NotificationQueue* notifications = &m_monitor->notifications();
+    core::NotificationQueue* notifications = &m_hub->notifications();
     connect(notifications, &core::NotificationQueue::outboxChanged, this,
             [this](int waiting, const QString& lastError) {
                 lblOutbox->setVisible(waiting > 0);
@@ -561,7 +559,7 @@ void MainWindow::showSnooze(const QDateTime& until)
 void MainWindow::mnuChart_Click()
 {
     if (!m_chartWindow) {
-        m_chartWindow = new ChartWindow(m_latency, *m_monitor);
+        m_chartWindow = new ChartWindow(m_hub->latency(*m_monitor), *m_monitor);
         m_chartWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_chartWindow->show();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/ResultListModel.h"
-#include "core/LatencyHistory.h"
 #include "core/MonitorSettings.h"
 #include "platform/Services.h"
 
@@ -22,7 +21,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 
-#include "core/Monitor.h" // namespace sondrel::core
+#include "core/MonitorHub.h" // namespace sondrel::core
 
 namespace sondrel::app {
 
@@ -33,7 +32,7 @@ class SendMailWindow;
 class TrayIcon;
 
 // The main window: the site's settings in its fields, the run's results, and the buttons and menus
-// that operate everything. The monitoring itself is the core's Monitor; the window forwards clicks and
+// that operate everything. The monitoring itself is a run of the core's MonitorHub; the window forwards clicks and
 // edits to it and shows what it reports. Controls carry their historical names as member and object names.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
@@ -43,6 +42,7 @@ public:
     ~MainWindow() override;
 
     const QString& ProgramFolder() const { return m_programFolder; }
+    core::MonitorHub& hub() { return *m_hub; }
     core::Monitor& monitor() { return *m_monitor; }
     // The site's settings as the fields hold them now.
     core::MonitorSettings currentSettings() const;
@@ -158,7 +158,8 @@ private:
 
     platform::Services m_services;
     QString m_programFolder;
-    std::unique_ptr<core::Monitor> m_monitor;
+    std::unique_ptr<core::MonitorHub> m_hub;
+    core::Monitor* m_monitor; // the window's site, a run of the hub
     ResultListModel m_results;
     PendingView m_pending;
     QTimer m_refresh;
@@ -167,7 +168,6 @@ private:
     QPointer<AlertsWindow> m_alertsWindow;  // "Alert Settings"
     QLabel* lblSnooze = nullptr;            // "Alerts snoozed until ...", hidden when not snoozed
     QLabel* lblOutbox = nullptr;            // notifications waiting to be sent again, hidden when none wait
-    core::LatencyHistory m_latency;         // the run's trip times, kept whether or not the chart is open
     QPointer<ChartWindow> m_chartWindow;    // "Latency Chart"
     bool m_interactiveEmail = false;        // the e-mail window is open and the main window waits for it
     bool m_ending = false;

@@ -69,8 +69,8 @@ TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons)
         refreshSoon();
     });
     // Each check's result line is measured once; its page token is the check's page outcome.
-    connect(&monitor, &core::Monitor::echoMeasured, this, [this] {
-        const QString& token = m_monitor.state().PageToken;
+    connect(&monitor, &core::Monitor::echoMeasured, this, [this](const core::EchoSample& sample) {
+        const QString& token = sample.pageToken;
         m_pageTextMissing = token != core::kBlankToken && token != probe::kTokenOk;
         refreshSoon();
     });

@@ -1,7 +1,7 @@
 #include "app/WindowlessRun.h"
 
 #include "core/DeliveryRetry.h"
-#include "core/Monitor.h"
+#include "core/MonitorHub.h"
 #include "core/NotificationQueue.h"
 #include "platform/ClosedOutputWatch.h"
 #include "platform/SystemServices.h"
@@ -57,7 +57,8 @@ int runWithoutWindow(const QString& programFolder, int site)
     TerminalMessages messages;
     NoDesktopShell shell;
     platform::SystemServices system;
-    core::Monitor monitor(system.services(messages, shell), programFolder);
+    core::MonitorHub hub(system.services(messages, shell), programFolder);
+    core::Monitor& monitor = hub.addRun();
     platform::TerminationSignals termination;
     platform::ClosedOutputWatch output(fileno(stdout));
 
@@ -69,19 +70,20 @@ int runWithoutWindow(const QString& programFolder, int site)
         output.wroteTo(written, errno);
     });
     QObject::connect(&monitor, &core::Monitor::messageRaised,
-                     [&messages](const QString& text, const QString& title, platform::MessageIcon icon) {
+                     [&messages, &monitor](const QString& text, const QString& title, platform::MessageIcon icon) {
                          messages.show(text, title, icon);
+                         monitor.answerMessage();
                      });
     QObject::connect(&monitor, &core::Monitor::checkStarted, [&checked] { checked = true; });
     // The outbox's state is told each time its text changes, and so is every note about it.
     QString outboxText = core::outboxStatusText(0, {});
-    QObject::connect(&monitor.notifications(), &core::NotificationQueue::outboxChanged,
+    QObject::connect(&hub.notifications(), &core::NotificationQueue::outboxChanged,
                      [&outboxText](int waiting, const QString& lastError) {
                          const QString text = core::outboxStatusText(waiting, lastError);
                          if (text != std::exchange(outboxText, text))
                              writeLine(stderr, text);
                      });
-    QObject::connect(&monitor.notifications(), &core::NotificationQueue::outboxNote,
+    QObject::connect(&hub.notifications(), &core::NotificationQueue::outboxNote,
                      [](const QString& note) { writeLine(stderr, note); });
     QObject::connect(&monitor, &core::Monitor::runFinished, [&](core::RunEnd end) {
         if (end == core::RunEnd::Stopped) {

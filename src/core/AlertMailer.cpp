@@ -1,6 +1,5 @@
 #include "core/AlertMailer.h"
 
-#include "core/NotificationQueue.h"
 #include "probe/ResultLine.h"
 
 #include <algorithm>
@@ -47,9 +46,9 @@ private:
 
 } // namespace
 
-AlertMailer::AlertMailer(Monitor& monitor, platform::Clock& clock)
-    : m_monitor(monitor)
-    , m_clock(clock)
+AlertMailer::AlertMailer(platform::Clock& clock, NotificationSink& sink)
+    : m_clock(clock)
+    , m_sink(sink)
 {
     m_snoozeTimer.setSingleShot(true);
     connect(&m_snoozeTimer, &QTimer::timeout, this, [this] {
@@ -57,8 +56,12 @@ AlertMailer::AlertMailer(Monitor& monitor, platform::Clock& clock)
         if (m_snoozedUntil.isValid())
             armSnoozeTimer();
     });
-    connect(&monitor, &Monitor::slownessChanged, this, &AlertMailer::slownessChanged);
-    connect(&monitor, &Monitor::certificateExpiring, this, &AlertMailer::certificateExpiring);
+}
+
+void AlertMailer::setSettings(const MonitorSettings& settings)
+{
+    m_emailNotification = settings.emailNotification;
+    m_alerts = settings.alerts;
 }
 
 void AlertMailer::runStarted()
@@ -70,14 +73,13 @@ void AlertMailer::runStarted()
 
 bool AlertMailer::echoChecked(bool failed, const QString& statusText)
 {
-    return m_policy.record(failed, {m_clock.monotonicMs(), m_clock.now()}, statusText, m_monitor.settings().alerts);
+    return m_policy.record(failed, {m_clock.monotonicMs(), m_clock.now()}, statusText, m_alerts);
 }
 
 void AlertMailer::checkEnded(const QList<SiteChange>& changes, bool send, std::function<void()> done)
 {
     // A snooze whose time has passed ends before this check's e-mails, which then go out as usual.
     endSnoozeIfOver();
-    const MonitorSettings& settings = m_monitor.settings();
     const qint64 nowMs = m_clock.monotonicMs();
     bool recovered = false;
     for (SiteChange change : changes) {
@@ -85,7 +87,7 @@ void AlertMailer::checkEnded(const QList<SiteChange>& changes, bool send, std::f
             m_reportedDown = send;
             m_lastNoticeMs = nowMs;
         } else if (change == SiteChange::PingAnswering) {
-            recovered = send && m_reportedDown && settings.alerts.sendRecoveryNotice;
+            recovered = send && m_reportedDown && m_alerts.sendRecoveryNotice;
             m_reportedDown = false;
         }
     }
@@ -105,12 +107,12 @@ void AlertMailer::checkEnded(const QList<SiteChange>& changes, bool send, std::f
                              QStringLiteral("Last failure: ") + m_policy.lastFailureStatus() + kLineEnd + kLineEnd,
                          join.part());
         } else {
-            m_monitor.notifications().notify(m_monitor.state().RecordNumber, join.part());
+            m_sink.send(m_recordNumber, QString(), QString(), join.part());
         }
     }
 
-    const qint64 remindMs = qint64(settings.alerts.remindMinutes) * 60'000;
-    if (m_reportedDown && !m_policy.pingOk() && settings.emailNotification && remindMs > 0 &&
+    const qint64 remindMs = qint64(m_alerts.remindMinutes) * 60'000;
+    if (m_reportedDown && !m_policy.pingOk() && m_emailNotification && remindMs > 0 &&
         nowMs - m_lastNoticeMs >= remindMs) {
         m_lastNoticeMs = nowMs;
         const AlertPolicy::Moment& down = m_policy.firstFailure();
@@ -143,7 +145,7 @@ QString AlertMailer::changeText(SiteChange change, bool recovered) const
 
 void AlertMailer::slownessChanged(bool slow, const QString& detail)
 {
-    if (!m_monitor.settings().emailNotification)
+    if (!m_emailNotification)
         return;
     const QString text =
         (slow ? QStringLiteral("The site is slow: ") : QStringLiteral("The site is fast again: ")) + detail;
@@ -152,7 +154,7 @@ void AlertMailer::slownessChanged(bool slow, const QString& detail)
 
 void AlertMailer::certificateExpiring(const QDateTime& expiry, const QString& issuer)
 {
-    if (!m_monitor.settings().emailNotification)
+    if (!m_emailNotification)
         return;
     const QDateTime local = expiry.toLocalTime();
     const QString text = QStringLiteral("The site's certificate expires on ") + moment(local) +
@@ -176,15 +178,7 @@ void AlertMailer::sendComposed(const QString& subjectSuffix, const QString& lead
 {
     if (!done)
         done = [] {};
-    std::optional<Notification> notification =
-        composeNotification(m_monitor.programFolder(), m_monitor.state().RecordNumber);
-    if (!notification) {
-        QTimer::singleShot(0, this, std::move(done));
-        return;
-    }
-    notification->fields.message.subject += QStringLiteral(" - ") + subjectSuffix;
-    notification->fields.message.text.prepend(lead);
-    m_monitor.notifications().send(*notification, std::move(done));
+    m_sink.send(m_recordNumber, subjectSuffix, lead, std::move(done));
 }
 
 void AlertMailer::keep(const QString& summaryLine)
@@ -222,7 +216,7 @@ void AlertMailer::endSnooze()
     const QDateTime since = std::exchange(m_snoozedSince, {});
     const QDateTime until = std::exchange(m_snoozedUntil, {});
     emit snoozeChanged({});
-    if (kept.isEmpty() || !m_monitor.settings().emailNotification)
+    if (kept.isEmpty() || !m_emailNotification)
         return;
     const QDateTime now = m_clock.now();
     QString lead = QStringLiteral("Alerts were snoozed from ") + moment(since) + QStringLiteral(" until ") +

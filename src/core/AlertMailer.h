@@ -1,7 +1,10 @@
 #pragma once
 
 #include "core/AlertPolicy.h"
-#include "core/Monitor.h"
+#include "core/MonitorSettings.h"
+#include "core/NotificationSink.h"
+#include "core/RunEvents.h"
+#include "platform/Clock.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -15,13 +18,17 @@ namespace sondrel::core {
 // The e-mails a site slot's alert settings add to the run's change notifications: a recovery notice in place of
 // the change e-mail when a site reported down answers again, reminders while it stays down, and one e-mail for
 // each slowness or certificate report of the monitor. While alerts are snoozed nothing is e-mailed: what would
-// have been is kept, and one summary goes out when the snooze ends. Every e-mail is composed from
-// data/email.dat as the change notification is, and goes through the run's notification queue.
+// have been is kept, and one summary goes out when the snooze ends. Every e-mail goes to the run's notification
+// sink, which composes it as the change notification is.
 class AlertMailer final : public QObject {
     Q_OBJECT
 public:
-    AlertMailer(Monitor& monitor, platform::Clock& clock);
+    AlertMailer(platform::Clock& clock, NotificationSink& sink);
 
+    // The run's settings: whether it e-mails at all, and the slot's alert settings.
+    void setSettings(const MonitorSettings& settings);
+    // The number of the check whose lines an e-mail attaches; empty while a check is under way.
+    void setRecordNumber(const QString& recordNumber) { m_recordNumber = recordNumber; }
     // A run begins: no outage, no reminder due. A snooze goes on.
     void runStarted();
     // Counts one check's echo; returns the ping status as the notification decision is to see it.
@@ -32,6 +39,9 @@ public:
     // Sends what is due now, or keeps it while snoozed. done runs once the run may go on, at once when nothing
     // is sent.
     void checkEnded(const QList<SiteChange>& changes, bool send, std::function<void()> done);
+    // The monitor's warnings: the site turned slow or fast again, its certificate expires soon.
+    void slownessChanged(bool slow, const QString& detail);
+    void certificateExpiring(const QDateTime& expiry, const QString& issuer);
 
     // Keeps alerts from being e-mailed until the wall-clock time until; a snooze under way gets the new end.
     void snoozeUntil(const QDateTime& until);
@@ -50,8 +60,6 @@ signals:
     void snoozeChanged(const QDateTime& until);
 
 private:
-    void slownessChanged(bool slow, const QString& detail);
-    void certificateExpiring(const QDateTime& expiry, const QString& issuer);
     // Sends an alert of its own kind, or keeps its summary line while snoozed.
     void alert(const QString& subjectSuffix, const QString& lead, const QString& summaryLine,
                std::function<void()> done = {});
@@ -63,8 +71,11 @@ private:
     void armSnoozeTimer();
     QString changeText(SiteChange change, bool recovered) const;
 
-    Monitor& m_monitor;
     platform::Clock& m_clock;
+    NotificationSink& m_sink;
+    bool m_emailNotification = false;
+    store::AlertSettings m_alerts;
+    QString m_recordNumber;
     AlertPolicy m_policy;
     bool m_reportedDown = false; // the down notification of the outage under way was decided
     qint64 m_lastNoticeMs = 0;   // when it or its latest reminder was decided

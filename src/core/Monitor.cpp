@@ -3,9 +3,11 @@
 #include "core/AlertMailer.h"
 #include "core/CheckCycle.h"
 #include "core/ConnectionProcedures.h"
-#include "core/NotificationQueue.h"
+#include "core/NotificationSink.h"
+#include "mail/NotificationDecision.h"
 #include "platform/CodePage.h"
 #include "platform/IcmpEcho.h"
+#include "probe/EchoProbe.h"
 #include "probe/PageCheck.h"
 #include "store/FixedText.h"
 #include "store/LogFiles.h"
@@ -14,17 +16,45 @@
 
 namespace sondrel::core {
 
-Monitor::Monitor(platform::Services services, QString programFolder, QObject* parent)
+namespace {
+
+// Hands what the log files have to tell the user to a receiver, without waiting for an answer.
+class ForwardedMessages final : public platform::MessageBoxes {
+public:
+    explicit ForwardedMessages(std::function<void(const QString&, const QString&, platform::MessageIcon)> forward)
+        : m_forward(std::move(forward))
+    {
+    }
+    void show(const QString& text, const QString& title, platform::MessageIcon icon) override
+    {
+        m_forward(text, title, icon);
+    }
+
+private:
+    std::function<void(const QString&, const QString&, platform::MessageIcon)> m_forward;
+};
+
+} // namespace
+
+Monitor::Monitor(platform::Services services, QString programFolder, NotificationQueue& notifications, QObject* parent)
     : QObject(parent)
     , m_services(services)
     , m_programFolder(std::move(programFolder))
-    , m_logFiles(std::make_unique<store::LogFiles>(m_programFolder, m_messages))
+    , m_logMessages(std::make_unique<ForwardedMessages>(
+          [this](const QString& text, const QString& title, platform::MessageIcon icon) {
+              emit messageRaised(text, title, icon);
+          }))
+    , m_logFiles(std::make_unique<store::LogFiles>(m_programFolder, *m_logMessages))
     , m_pageCheck(std::make_unique<probe::PageCheck>(services.http))
-    , m_notifications(std::make_unique<NotificationQueue>(services, m_programFolder))
-    , m_checkCycle(std::make_unique<CheckCycle>(*this))
-    , m_alerts(std::make_unique<AlertMailer>(*this, services.clock))
+    , m_checkCycle(std::make_unique<CheckCycle>(services.echo, services.resolver, *m_logFiles,
+                                                [clock = &services.clock] { return clock->now(); }))
+    , m_notifications(std::make_unique<FolderNotifications>(m_programFolder, notifications))
+    , m_alerts(std::make_unique<AlertMailer>(services.clock, *m_notifications))
 {
     connect(m_alerts.get(), &AlertMailer::snoozeChanged, this, &Monitor::snoozeChanged);
+    // The warnings are e-mailed before any observer hears of them.
+    connect(this, &Monitor::slownessChanged, m_alerts.get(), &AlertMailer::slownessChanged);
+    connect(this, &Monitor::certificateExpiring, m_alerts.get(), &AlertMailer::certificateExpiring);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
@@ -42,13 +72,20 @@ Monitor::~Monitor()
     m_checkCycle.reset();
     m_pageCheck.reset();
     m_alerts.reset();
-    m_notifications.reset();
     m_logFiles->closeAll();
 }
 
-void Monitor::raise(const QString& text, platform::MessageIcon icon)
+// Raises a message; with afterAnswer the run waits until the message is answered, then does that.
+void Monitor::raise(const QString& text, std::function<void()> afterAnswer)
 {
-    emit messageRaised(text, platform::applicationTitle(), icon);
+    m_afterAnswer = std::move(afterAnswer);
+    emit messageRaised(text, platform::applicationTitle(), platform::MessageIcon::None);
+}
+
+void Monitor::answerMessage()
+{
+    if (auto next = std::exchange(m_afterAnswer, nullptr))
+        next();
 }
 
 bool Monitor::start(const MonitorSettings& settings)
@@ -56,6 +93,7 @@ bool Monitor::start(const MonitorSettings& settings)
     if (m_phase != Phase::Idle)
         return false;
     m_settings = settings;
+    m_alerts->setSettings(settings);
     m_logFiles->createnewlogfile();
     m_logFiles->recreateRecordFile();
 
@@ -84,6 +122,7 @@ bool Monitor::start(const MonitorSettings& settings)
 
     m_state = RunState{};
     m_alerts->runStarted();
+    m_alerts->setRecordNumber({});
     m_slowness = {};
     m_certificateWatch = {};
     m_phase = Phase::Checking;
@@ -107,6 +146,7 @@ void Monitor::stop()
 void Monitor::setSettings(const MonitorSettings& settings)
 {
     m_settings = settings;
+    m_alerts->setSettings(settings);
     if (m_phase == Phase::Waiting)
         waitStep();
 }
@@ -116,6 +156,8 @@ void Monitor::abandon()
     m_timer.stop();
     m_checkCycle->cancel();
     m_pageCheck->cancel();
+    ++m_cycle;
+    m_afterAnswer = nullptr;
     m_phase = Phase::Idle;
 }
 
@@ -132,11 +174,6 @@ void Monitor::resume()
 QDateTime Monitor::snoozedUntil() const
 {
     return m_alerts->snoozedUntil();
-}
-
-bool Monitor::isLogOpen() const
-{
-    return m_logFiles->isLogOpen();
 }
 
 void Monitor::closeAllFiles()
@@ -201,40 +238,111 @@ void Monitor::check()
             m_state.PageOk = token == probe::kTokenOk;
             if (m_pageCheck->pageDone())
                 m_pageFetchMs = m_services.clock.monotonicMs() - asked;
-            afterPageCheck();
+            process();
         });
         return;
     }
     m_state.PageToken = kBlankToken;
-    afterPageCheck();
+    process();
 }
 
-void Monitor::afterPageCheck()
+// The check proper: resolve, echo and log, then the notification decision.
+void Monitor::process()
 {
-    m_checkCycle->process([this] { afterCycle(); });
+    ++m_cycle;
+    m_state.RecordNumber.clear();
+    m_alerts->setRecordNumber({});
+    const CheckInputs inputs{m_settings.webAddress, m_settings.packetString, m_state.CheckNumberText,
+                             m_state.PageToken,     m_state.ReplyCount,      m_state.TripTimeTotal};
+    m_checkCycle->process(
+        inputs, [this](const QString& address) { emit siteAddressResolved(address); },
+        [this](const CheckOutcome& outcome) { checked(outcome); });
+}
+
+void Monitor::checked(const CheckOutcome& outcome)
+{
+    if (outcome.socketsMissing) {
+        for (const QString& line : outcome.lines)
+            emit resultLineAdded(line);
+        emit statusChanged(SiteStatus::NoConnection);
+        emit statusTextChanged(outcome.statusText);
+        afterCycle();
+        return;
+    }
+    emit echoReported(outcome.report);
+    emit statusTextChanged(outcome.statusText);
+    m_state.ReplyCount = outcome.replyCount;
+    m_state.TripTimeTotal = outcome.tripTimeTotal;
+    m_state.RecordNumber = outcome.recordNumber;
+    m_alerts->setRecordNumber(outcome.recordNumber);
+    // The result line and the faces show each check as it is; the notification sees the ping through the
+    // slot's failure and recovery thresholds.
+    m_alerts->echoChecked(outcome.failed, outcome.report.statusText);
+    if (outcome.failed)
+        m_state.PingOk = false;
+    emit resultLineAdded(outcome.resultLine);
+    emit echoMeasured(EchoSample{outcome.at, outcome.tripMs, outcome.averageMs, outcome.pageToken});
+    if (outcome.failed)
+        emit statusChanged(SiteStatus::NotAnswering);
+
+    // The warnings beside the status changes: the site turning slow or fast again, and the certificate of the
+    // checked page nearing its expiry.
+    const store::AlertSettings& alerts = m_settings.alerts;
+    if (const auto change =
+            m_slowness.add({outcome.tripMs, m_pageFetchMs, m_pageFetched}, alerts.slowMs, alerts.failuresBeforeAlert)) {
+        emit slownessChanged(change->slow, change->detail);
+    }
+    if (const auto certificate = m_pageFetched ? m_pageCheck->certificate() : std::nullopt;
+        certificate && m_certificateWatch.seen(certificate->expiry, m_services.clock.now(),
+                                               m_services.clock.monotonicMs(), alerts.certificateDays)) {
+        emit certificateExpiring(certificate->expiry, certificate->issuer);
+    }
+    checkstatuschangeandsendemailifrequired();
+}
+
+// The notification decision at the end of the check. A notification is sent to its own end whatever the run
+// does meanwhile; the run goes on once its disconnect delay has passed.
+void Monitor::checkstatuschangeandsendemailifrequired()
+{
+    mail::StatusFlags flags{m_alerts->pingOk(), m_state.PageOk, m_state.LastPingOk, m_state.LastPageOk};
+    const bool send = mail::decideNotification(flags, m_settings.emailNotification, m_settings.checkMainPage);
+    QList<SiteChange> changes;
+    if (flags.LastPingOk != m_state.LastPingOk)
+        changes.append(flags.LastPingOk ? SiteChange::PingAnswering : SiteChange::PingFailing);
+    if (flags.LastPageOk != m_state.LastPageOk)
+        changes.append(flags.LastPageOk ? SiteChange::PageTextFound : SiteChange::PageTextLost);
+    for (SiteChange change : changes)
+        emit siteChanged(change);
+    m_state.LastPingOk = flags.LastPingOk;
+    m_state.LastPageOk = flags.LastPageOk;
+    // A notification may outlast a dropped check: its end must not go on with a later one.
+    m_alerts->checkEnded(changes, send, [this, cycle = m_cycle] {
+        if (cycle != m_cycle)
+            return;
+        probe::cleanupsockets();
+        afterCycle();
+    });
 }
 
 void Monitor::afterCycle()
 {
     m_state.CheckCounter += 1;
-    if (m_settings.autoDisconnect && !hangupinternetconnection(m_services.connection)) {
-        raise(QStringLiteral("Cannot auto disconnect. Please disconnect manually"));
-        emit statusChanged(SiteStatus::NoConnection);
-    }
-    if (m_phase != Phase::Checking)
-        return; // the program ended while the message was open
     // The next pass starts from the event loop, so even without a wait the program handles its events
     // between checks and Stop acts at once.
+    if (m_settings.autoDisconnect && !hangupinternetconnection(m_services.connection)) {
+        raise(QStringLiteral("Cannot auto disconnect. Please disconnect manually"), [this] {
+            emit statusChanged(SiteStatus::NoConnection);
+            m_timer.start(0);
+        });
+        return;
+    }
     m_timer.start(0);
 }
 
 void Monitor::endWithScanStopped()
 {
     m_phase = Phase::Ending;
-    raise(QStringLiteral("Scan Stopped"));
-    if (m_phase != Phase::Ending)
-        return;
-    finishRun(RunEnd::Stopped);
+    raise(QStringLiteral("Scan Stopped"), [this] { finishRun(RunEnd::Stopped); });
 }
 
 void Monitor::finishRun(RunEnd end)

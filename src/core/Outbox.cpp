@@ -48,6 +48,15 @@ std::optional<mail::SmtpSecurity> securityFrom(const QString& name)
 
 } // namespace
 
+OutboxEntry outboxEntryFor(const mail::SmtpFields& fields, const QDateTime& firstAttempt)
+{
+    OutboxEntry entry;
+    entry.fields = fields;
+    entry.fields.password.clear();
+    entry.firstAttempt = entry.nextAttempt = firstAttempt;
+    return entry;
+}
+
 QByteArray encodeOutboxEntry(const OutboxEntry& entry)
 {
     const mail::SmtpFields& fields = entry.fields;

@@ -21,6 +21,9 @@ struct OutboxEntry {
     QString lastError;
 };
 
+// A notification's entry before any attempt: its fields without the password, due at firstAttempt.
+OutboxEntry outboxEntryFor(const mail::SmtpFields& fields, const QDateTime& firstAttempt);
+
 // One entry as a UTF-8 JSON object (format 1). Times are UTC with milliseconds; the trusted certificate is
 // Base64 DER. The password is left out whatever fields.password holds.
 QByteArray encodeOutboxEntry(const OutboxEntry& entry);

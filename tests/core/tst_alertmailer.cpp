@@ -49,7 +49,7 @@ private:
     void openWatchingMonitor()
     {
         openMonitor();
-        QObject::connect(m_monitor.get(), &core::Monitor::siteChanged,
+        QObject::connect(m_monitor, &core::Monitor::siteChanged,
                          [this](core::SiteChange change) { m_changes.append(change); });
     }
     // Runs one check per scripted status, each at its own time, and waits until every e-mail is over.
@@ -69,7 +69,7 @@ private:
         QCOMPARE(qsizetype(m_fakes->echo.sendCount), m_statuses.size());
         waitForMail();
     }
-    void waitForMail() { QTRY_VERIFY_WITH_TIMEOUT(m_monitor->notifications().isIdle(), 20000); }
+    void waitForMail() { QTRY_VERIFY_WITH_TIMEOUT(m_hub->notifications().isIdle(), 20000); }
     QList<Mail> mails() const
     {
         static const QRegularExpression subject(QStringLiteral("^Subject:(.*)\r$"),
@@ -120,7 +120,7 @@ private slots:
     }
     void cleanup()
     {
-        m_monitor.reset();
+        closeMonitor();
         m_sink.reset();
     }
 
@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(m_changes.size(), mailed.size());
         // The result lines show every check as it was.
         QCOMPARE(m_seen->lines.filter(QStringLiteral("Failed to ping!")).size(), 5);
-        QVERIFY(!core::MonitorTestAccess::state(*m_monitor).PingOk);
+        QVERIFY(!m_monitor->state().PingOk);
     }
 
     // The outage began with check 2 and ended with check 6, the first of the two good checks in a row that brought
@@ -210,7 +210,7 @@ private slots:
         QFETCH(bool, byResume);
         QFETCH(QList<qint32>, statuses);
         QList<QDateTime> snoozes;
-        QObject::connect(m_monitor.get(), &core::Monitor::snoozeChanged,
+        QObject::connect(m_monitor, &core::Monitor::snoozeChanged,
                          [&snoozes](const QDateTime& until) { snoozes.append(until); });
         m_settings.alerts.sendRecoveryNotice = true;
         m_fakes->clock.wallClock = kBase;

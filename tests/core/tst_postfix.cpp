@@ -1,5 +1,5 @@
 #include "core/Monitor.h"
-#include "core/NotificationQueue.h"
+#include "core/MonitorHub.h"
 #include "core/PasswordVault.h"
 #include "mail/EmailSettings.h"
 #include "mail/MailSecurity.h"
@@ -63,10 +63,11 @@ private slots:
         };
         platform::QtTcpSocketFactory sockets(certificates.authority());
         fakes.tcp = &sockets;
-        core::Monitor monitor(fakes.services(), folder->path());
+        core::MonitorHub hub(fakes.services(), folder->path());
+        core::Monitor& monitor = hub.addRun();
         MonitorRecorder seen(monitor);
-        monitor.notifications().setReplyTimeout(20000);
-        QSignalSpy delivered(&monitor.notifications(), &core::NotificationQueue::delivered);
+        hub.notifications().setReplyTimeout(20000);
+        QSignalSpy delivered(&hub.notifications(), &core::NotificationQueue::delivered);
         core::MonitorSettings settings;
         settings.webAddress = QStringLiteral("127.0.0.1");
         settings.intervalSeconds = 0.2;
@@ -84,7 +85,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!monitor.isRunning(), 5000);
         QCOMPARE(seen.messageTexts(), QStringList{QStringLiteral("Scan Stopped")});
         QCOMPARE(delivered.size(), 1); // the site stayed silent: nothing more to tell
-        QVERIFY(monitor.notifications().isIdle());
+        QVERIFY(hub.notifications().isIdle());
 
         // Postfix stores the message with LF line ends, after the lines it adds on top.
         const QByteArray message = postfix.mailbox().first();

@@ -41,15 +41,12 @@ private:
         if (authorities) {
             m_http = std::make_unique<platform::QtHttpClient>(*authorities);
             const platform::Services f = m_fakes->services();
-            m_monitor =
-                std::make_unique<core::Monitor>(platform::Services{f.messages, f.clock, f.connection, f.echo,
-                                                                   f.resolver, *m_http, f.tcp, f.shell, f.secrets},
-                                                m_dir->path());
-            m_seen = std::make_unique<MonitorRecorder>(*m_monitor);
+            openMonitor(platform::Services{f.messages, f.clock, f.connection, f.echo, f.resolver, *m_http, f.tcp,
+                                           f.shell, f.secrets});
         } else {
             openMonitor();
         }
-        connect(m_monitor.get(), &core::Monitor::slownessChanged, this, [this](bool slow, const QString& detail) {
+        connect(m_monitor, &core::Monitor::slownessChanged, this, [this](bool slow, const QString& detail) {
             m_changes.append(u"%1@%2 %3"_qs.arg(slow ? "slow" : "fast").arg(m_seen->checkNumbers.size()).arg(detail));
         });
         return *m_monitor;

@@ -1,18 +1,5 @@
 #include "support/MonitorFixture.h"
 
-#include "core/CheckCycle.h"
-
-namespace sondrel::core {
-
-void MonitorTestAccess::cycle(Monitor& monitor, const MonitorSettings& settings, int number, std::function<void()> done)
-{
-    monitor.m_settings = settings;
-    monitor.m_state.CheckNumberText = QString::number(number);
-    monitor.m_checkCycle->process(std::move(done));
-}
-
-} // namespace sondrel::core
-
 namespace sondrel::test {
 
 MonitorRecorder::MonitorRecorder(core::Monitor& monitor)
@@ -30,8 +17,9 @@ MonitorRecorder::MonitorRecorder(core::Monitor& monitor)
     QObject::connect(&monitor, &Monitor::statusChanged, [this](core::SiteStatus s) { statuses.append(s); });
     QObject::connect(&monitor, &Monitor::statusTextChanged, [this](const QString& t) { statusText = t; });
     QObject::connect(&monitor, &Monitor::messageRaised,
-                     [this](const QString& text, const QString& title, platform::MessageIcon icon) {
+                     [this, &monitor](const QString& text, const QString& title, platform::MessageIcon icon) {
                          messages.append({text, title, icon});
+                         monitor.answerMessage(); // the user closes each box at once
                      });
     QObject::connect(&monitor, &Monitor::runStarted, [this] { ++starts; });
     QObject::connect(&monitor, &Monitor::runFinished, [this](core::RunEnd end) { ends.append(end); });

@@ -1,24 +1,12 @@
 #pragma once
 
-#include "core/Monitor.h"
+#include "core/MonitorHub.h"
 #include "support/Fakes.h"
 #include "support/ProgramFolder.h"
 
 #include <QObject>
 
 #include <memory>
-
-namespace sondrel::core {
-
-// The inside of a run, for tests that set up a check in the middle of one.
-struct MonitorTestAccess {
-    static RunState& state(Monitor& monitor) { return monitor.m_state; }
-    static store::LogFiles& logs(Monitor& monitor) { return *monitor.m_logFiles; }
-    // Runs one check cycle as check number `number` of a run with the given settings.
-    static void cycle(Monitor& monitor, const MonitorSettings& settings, int number, std::function<void()> done);
-};
-
-} // namespace sondrel::core
 
 namespace sondrel::test {
 
@@ -44,19 +32,20 @@ struct MonitorRecorder {
     QStringList messageTexts() const;
 };
 
-// A monitor on fakes of every platform interface, in a fresh program folder of its own.
+// A monitor on fakes of every platform interface, the one run of a hub in a fresh program folder of its own.
 class MonitorFixture {
 protected:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeSystem> m_fakes;
-    std::unique_ptr<core::Monitor> m_monitor;
+    std::unique_ptr<core::MonitorHub> m_hub;
+    core::Monitor* m_monitor = nullptr;
     std::unique_ptr<MonitorRecorder> m_seen;
 
     // A new folder and new fakes; false when the folder could not be made.
     bool renewFixture()
     {
         m_seen.reset();
-        m_monitor.reset();
+        closeMonitor();
         m_dir = newProgramFolder();
         m_fakes = std::make_unique<FakeSystem>();
         return m_dir->isValid();
@@ -64,9 +53,22 @@ protected:
     core::Monitor& openMonitor()
     {
         m_seen.reset();
-        m_monitor = std::make_unique<core::Monitor>(m_fakes->services(), m_dir->path());
+        return openMonitor(m_fakes->services());
+    }
+    core::Monitor& openMonitor(platform::Services services)
+    {
+        closeMonitor();
+        m_hub = std::make_unique<core::MonitorHub>(services, m_dir->path());
+        m_monitor = &m_hub->addRun();
         m_seen = std::make_unique<MonitorRecorder>(*m_monitor);
         return *m_monitor;
+    }
+    // The program ends: the run and its notification services go.
+    void closeMonitor()
+    {
+        m_seen.reset();
+        m_monitor = nullptr;
+        m_hub.reset();
     }
 };
 
