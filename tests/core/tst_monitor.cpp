@@ -1,5 +1,5 @@
 #include "core/Monitor.h"
-#include "core/NotificationQueue.h"
+#include "core/MonitorHub.h"
 #include "mail/EmailSettings.h"
 #include "platform/LinuxIcmpEcho.h"
 #include "platform/QtHostResolver.h"
@@ -128,7 +128,8 @@ private slots:
         });
 
         RealNetwork network;
-        core::Monitor monitor(servicesOn(network), m_dir->path());
+        core::MonitorHub hub(servicesOn(network), m_dir->path());
+        core::Monitor& monitor = hub.addRun();
         MonitorRecorder seen(monitor);
         core::MonitorSettings settings = watching(typed, 0.2);
         settings.checkMainPage = true;
@@ -169,7 +170,8 @@ private slots:
         storeEmailSettings(sink.host());
 
         RealNetwork network;
-        core::Monitor monitor(servicesOn(network), m_dir->path());
+        core::MonitorHub hub(servicesOn(network), m_dir->path());
+        core::Monitor& monitor = hub.addRun();
         MonitorRecorder seen(monitor);
         // Check n answers when plan[n - 1] is '+'; every check after the plan answers. The rule for the next
         // check is set once a check's line is out, before the run's wait is over.
@@ -199,7 +201,7 @@ private slots:
         });
         // The first retry is due a minute after the refusal: while the notification waits in the outbox, the
         // platform clock's wall time is that much ahead, and the queue looks at it every 20 ms.
-        core::NotificationQueue& queue = monitor.notifications();
+        core::NotificationQueue& queue = hub.notifications();
         queue.setRetryCheckInterval(20);
         connect(&queue, &core::NotificationQueue::outboxChanged, this, [this](int waiting) {
             m_fakes->clock.wallClock = waiting > 0 ? QDateTime::currentDateTime().addSecs(61) : QDateTime();
@@ -231,6 +233,89 @@ private slots:
         QVERIFY2(messages[0].contains(QRegularExpression(QStringLiteral("Subject: ?Site status\r\n"))) &&
                      messages[0].contains(QStringLiteral("The site changed.")),
                  qPrintable(messages[0]));
+    }
+
+    // Two sites watched at once by one hub, each run with its own folder, sharing one notification queue and a real
+    // SMTP server that takes a while over each reply. 127.0.0.1 stops answering first; 127.0.0.2 stops while the
+    // first site's e-mail is still being taken: its e-mail waits for its turn, its run goes on checking, and the two
+    // arrive in the order the changes happened, each with its own run's lines.
+    void twoRuns_shareOneQueue_andMailInTheOrderOfTheirChanges()
+    {
+        const QString why = privateNetwork();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
+        SmtpSink sink;
+        const QString noServer = sink.start(0.5);
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+
+        RealNetwork network;
+        core::MonitorHub hub(servicesOn(network), m_dir->path());
+        struct Site {
+            explicit Site(QString siteAddress)
+                : address(std::move(siteAddress))
+            {
+            }
+            QString address;
+            std::unique_ptr<QTemporaryDir> folder = newProgramFolder();
+            core::Monitor* run = nullptr;
+            std::unique_ptr<MonitorRecorder> seen;
+            int downAtLine = 0;
+        };
+        Site sites[2] = {Site(QStringLiteral("127.0.0.1")), Site(QStringLiteral("127.0.0.2"))};
+        QStringList order;
+        for (Site& site : sites) {
+            QVERIFY(mail::EmailSettingsFile(site.folder->path())
+                        .save({sink.host(), "Site Watch", "watch@example.test", "Owner", "owner@example.test",
+                               "Site " + site.address, "The site changed.", -1, 0}));
+            site.run = &hub.addRun(site.folder->path());
+            site.seen = std::make_unique<MonitorRecorder>(*site.run);
+            connect(site.run, &core::Monitor::siteChanged, this, [&site, &order] {
+                site.downAtLine = int(site.seen->lines.size());
+                order.append(site.address);
+            });
+        }
+        auto drop = [](const QString& address) {
+            return runCommand("nft", {"-f", "-"},
+                              (QStringLiteral("table ip outage") + address.right(1) +
+                               " {\n chain input {\n type filter hook input priority 0;\n ip daddr " + address +
+                               " icmp type echo-request drop\n }\n}\n")
+                                  .toLatin1());
+        };
+        const auto noRuleLeft = qScopeGuard([] {
+            runCommand("nft", {"delete", "table", "ip", "outage1"});
+            runCommand("nft", {"delete", "table", "ip", "outage2"});
+        });
+        for (Site& site : sites)
+            QVERIFY(site.run->start(watching(site.address, 0.1)));
+        QTRY_VERIFY_WITH_TIMEOUT(sites[0].seen->lines.size() >= 2 && sites[1].seen->lines.size() >= 2, 10000);
+
+        QCOMPARE(drop(sites[0].address), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(order, QStringList{sites[0].address}, 10000);
+        QVERIFY(!hub.notifications().isIdle()); // the first e-mail is still under way
+        QCOMPARE(drop(sites[1].address), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(order, (QStringList{sites[0].address, sites[1].address}), 10000);
+        // The second site's run goes on checking while its e-mail waits behind the first.
+        const qsizetype linesThen = sites[1].seen->lines.size();
+        QTRY_VERIFY_WITH_TIMEOUT(sites[1].seen->lines.size() >= linesThen + 2, 10000);
+        QVERIFY(sink.messages().size() < 2);
+        QTRY_VERIFY_WITH_TIMEOUT(sink.messages().size() == 2 && hub.notifications().isIdle(), 30000);
+        for (Site& site : sites)
+            stopAndWait(*site.run);
+
+        const QStringList messages = sink.messages();
+        QVERIFY(sites[1].downAtLine > sites[0].downAtLine);
+        static const QRegularExpression record(QStringLiteral("\\r\\n\\d{6} "));
+        for (int i = 0; i < 2; ++i) {
+            const Site& site = sites[i];
+            QVERIFY2(
+                messages[i].contains(QRegularExpression("Subject: ?Site " + QRegularExpression::escape(site.address))),
+                qPrintable(messages[i]));
+            // Exactly the lines up to the failing check, from the run's own log.
+            QVERIFY2(messages[i].contains(attached(site.seen->lines.first(site.downAtLine))), qPrintable(messages[i]));
+            QCOMPARE(messages[i].count(record), site.downAtLine);
+            QCOMPARE(site.seen->messageTexts(), QStringList{QStringLiteral("Scan Stopped")});
+        }
     }
 
     // A server that takes half a second for every reply, and checks every 0.2 s: the run goes on checking,
@@ -276,7 +361,7 @@ private slots:
         QVERIFY2(messages[0].contains(attached(firstRun)), qPrintable(messages[0]));
         if (restart)
             QVERIFY2(messages[1].contains(attached({m_seen->lines[2]})), qPrintable(messages[1]));
-        QTRY_VERIFY(monitor.notifications().isIdle());
+        QTRY_VERIFY(m_hub->notifications().isIdle());
     }
 };
 
