@@ -123,11 +123,11 @@ int runApplication(int argc, char* argv[])
     platform::SystemServices system;
     MainWindow window(system.services(messages, shell), folder);
     if (line.site != 1)
-        window.mnu_Click(line.site);
+        window.openSite(line.site);
     // Logging out, a closed terminal or a service manager ends the program as Exit does: the files are closed,
     // what is waiting to be sent stays in the outbox and the lock is given up.
     platform::TerminationSignals termination;
-    QObject::connect(&termination, &platform::TerminationSignals::received, &window, &MainWindow::Command5_Click);
+    QObject::connect(&termination, &platform::TerminationSignals::received, &window, &MainWindow::endProgram);
     window.show();
     return QApplication::exec();
 }

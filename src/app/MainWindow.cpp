@@ -19,6 +19,8 @@
 #include "store/Paths.h"
 #include "store/SiteSettings.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -143,6 +145,12 @@ void MainWindow::buildControls()
     Command4 = button(client, "Command4", tr("Stop"), twips(1920, 5880, 855, 375));
     Command6 = button(client, "Command6", tr("Clear List"), twips(2880, 5880, 855, 375));
     Command5 = button(client, "Command5", tr("Exit"), twips(3840, 5880, 855, 375));
+    m_commands = new QActionGroup(this);
+    m_commands->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    actStart = addCommand(Command1, "actStart", &MainWindow::Command1_Click);
+    actStop = addCommand(Command4, "actStop", &MainWindow::Command4_Click);
+    actClearList = addCommand(Command6, "actClearList", &MainWindow::Command6_Click);
+    actExit = addCommand(Command5, "actExit", &MainWindow::Command5_Click);
 
     Frame1 = frame(client, "Frame1", tr("Connection Type"), twips(5880, 0, 2295, 1935));
     Option1 = option(Frame1, "Option1", tr("Always On"), twips(120, 360, 1095, 255));
@@ -183,11 +191,7 @@ void MainWindow::buildControls()
 
     connect(Option1, &QRadioButton::clicked, this, &MainWindow::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &MainWindow::Option2_Click);
-    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
-    connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &MainWindow::Command6_Click);
     // Edits reach a run under way from its next step on; a wait under way follows a new interval at once.
     auto settingsEdited = [this] { m_monitor->setSettings(currentSettings()); };
     for (QLineEdit* edit : {Text1, Text3, Text5, Text7})
@@ -203,6 +207,18 @@ void MainWindow::buildControls()
     }
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QAction* MainWindow::addCommand(QPushButton* button, const char* name, void (MainWindow::*handler)())
+{
+    auto* action = new QAction(button->text(), this);
+    action->setObjectName(QLatin1String(name));
+    m_commands->addAction(action);
+    connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    connect(action, &QAction::enabledChanged, button, &QPushButton::setEnabled);
+    // A disabled action ignores triggers, so a menu opened before the command was disabled cannot run it.
+    connect(action, &QAction::triggered, this, handler);
+    return action;
 }
 
 void MainWindow::buildMenus()
@@ -223,6 +239,8 @@ void MainWindow::buildMenus()
     }
     mnu1->setChecked(true);
     mnuAlerts = addMenuItem(mnuSite, tr("Alert Settings"), "mnuAlerts", &MainWindow::mnuAlerts_Click);
+    mnuSite->addSeparator();
+    mnuSite->addActions({actStart, actStop, actClearList, actExit});
 
     mnuView = menuBar()->addMenu(tr("View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
@@ -259,7 +277,7 @@ void MainWindow::connectMonitor()
     core::Monitor* monitor = m_monitor;
     connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
     connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
-        Command4->setEnabled(true);
+        actStop->setEnabled(true);
         m_pending.checkNumber = checkNumber;
         showSoon();
     });
@@ -353,8 +371,9 @@ core::MonitorSettings MainWindow::currentSettings() const
 
 void MainWindow::setRunButtonsEnabled(bool enabled)
 {
-    for (QPushButton* b : {Command1, Command6, Command2, Command5, Command4})
-        b->setEnabled(enabled);
+    for (QAction* command : {actStart, actClearList, actExit, actStop})
+        command->setEnabled(enabled);
+    Command2->setEnabled(enabled);
 }
 
 void MainWindow::addResultLines(const QStringList& lines)
@@ -430,12 +449,12 @@ void MainWindow::Command1_Click()
 void MainWindow::Command4_Click()
 {
     m_monitor->stop();
-    Command6->setEnabled(true);
+    actClearList->setEnabled(true);
     Command2->setEnabled(true);
     // Start comes back when the run has really finished, so a new run never starts inside the old one.
     if (!m_monitor->isRunning())
-        Command1->setEnabled(true);
-    Command5->setEnabled(true);
+        actStart->setEnabled(true);
+    actExit->setEnabled(true);
 }
 
 void MainWindow::Command2_Click()
@@ -443,12 +462,15 @@ void MainWindow::Command2_Click()
     if (m_emailWindow)
         return;
     setEnabled(false);
+    // The tray's menu has no parent window, so its commands are locked with the window explicitly.
+    m_commands->setEnabled(false);
     m_interactiveEmail = true;
     auto* window = new SendMailWindow(m_services, m_programFolder);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_emailWindow = window;
     connect(window, &SendMailWindow::closedByUser, this, [this] {
         setEnabled(true);
+        m_commands->setEnabled(true);
         m_interactiveEmail = false;
     });
     window->Form_Load();
@@ -473,6 +495,11 @@ void MainWindow::mnu_Click(int site)
     mnu2->setChecked(site == 2);
     mnu3->setChecked(site == 3);
     getsitesettings(site);
+}
+
+void MainWindow::openSite(int site)
+{
+    mnu_Click(site);
 }
 
 void MainWindow::mnusave_Click()
@@ -572,7 +599,7 @@ void MainWindow::setUpDesktop()
     m_desktopNotifications = new DesktopNotifications(*m_monitor, m_services.notifier, m_programFolder, this);
     mnuNotify->setChecked(m_desktopNotifications->isOn());
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_tray = new TrayIcon(*this, *m_monitor, {Command1, Command4, Command5});
+        m_tray = new TrayIcon(*this, *m_monitor, {actStart, actStop, actExit});
 }
 
 void MainWindow::mnuNotify_Click()

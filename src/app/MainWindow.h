@@ -12,6 +12,7 @@
 #include <optional>
 
 class QAction;
+class QActionGroup;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -49,7 +50,15 @@ public:
 
     void savesettings(int site);
     void getsitesettings(int site);
+    // Opens a site slot as its item of "Open Site" does.
+    void openSite(int site);
+    // Ends the program as Exit does, whether or not Exit is enabled now.
+    void endProgram();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
     void Option1_Click();
     void Option2_Click();
     void Command1_Click();
@@ -68,18 +77,16 @@ public:
     void mnuSnoozeMorning_Click();
     void mnuResume_Click();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void buildControls();
+    // The button's command: the button triggers it and follows its enabled state.
+    QAction* addCommand(QPushButton* button, const char* name, void (MainWindow::*handler)());
     void buildMenus();
     QAction* addMenuItem(QMenu* menu, const QString& caption, const char* name, void (MainWindow::*handler)());
     void connectMonitor();
     // The tray icon, when the desktop has a tray, and the desktop notifications with the stored choice.
     void setUpDesktop();
     void Form_Load();
-    void endProgram();
     // The status-bar label that tells how long alerts stay snoozed.
     void buildSnoozeLabel();
     void buildOutboxLabel();
@@ -123,6 +130,12 @@ private:
     QPushButton* Command4 = nullptr; // Stop
     QPushButton* Command5 = nullptr; // Exit
     QPushButton* Command6 = nullptr; // Clear List
+    // Start, Stop, Clear List and Exit, each one action for its button, the Site menu and the tray's menu.
+    QAction* actStart = nullptr;
+    QAction* actStop = nullptr;
+    QAction* actClearList = nullptr;
+    QAction* actExit = nullptr;
+    QActionGroup* m_commands = nullptr; // the four, disabled together while the e-mail window locks this one
     QGroupBox* Frame1 = nullptr;
     QGroupBox* Frame2 = nullptr;
     QGroupBox* Frame3 = nullptr;

@@ -3,10 +3,8 @@
 #include "app/MainWindow.h"
 #include "probe/PageCheck.h"
 
-#include <QEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QPushButton>
 
 namespace sondrel::app {
 
@@ -30,7 +28,7 @@ QPixmap trayPicture(Face face, bool pageTextMissing)
     return pixmap;
 }
 
-TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons)
+TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Commands commands)
     : QSystemTrayIcon(&window)
     , m_window(window)
     , m_monitor(monitor)
@@ -41,10 +39,9 @@ TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons)
     QAction* showItem = addItem(tr("Show"), "trayShow");
     connect(showItem, &QAction::triggered, this, &TrayIcon::showWindow);
     m_menu->addSeparator();
-    addCommand(tr("Start"), "trayStart", buttons.start, [&window] { window.Command1_Click(); });
-    addCommand(tr("Stop"), "trayStop", buttons.stop, [&window] { window.Command4_Click(); });
+    m_menu->addActions({commands.start, commands.stop});
     m_menu->addSeparator();
-    addCommand(tr("Exit"), "trayExit", buttons.exit, [&window] { window.Command5_Click(); });
+    m_menu->addAction(commands.exit);
     setContextMenu(m_menu.get());
     connect(this, &QSystemTrayIcon::activated, this, [this](ActivationReason reason) {
         if (reason == Trigger)
@@ -78,13 +75,7 @@ TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons)
     show();
 }
 
-TrayIcon::~TrayIcon()
-{
-    for (const Mirror& mirror : std::as_const(m_mirrors)) {
-        if (mirror.button)
-            mirror.button->removeEventFilter(this);
-    }
-}
+TrayIcon::~TrayIcon() = default;
 
 QAction* TrayIcon::addItem(const QString& caption, const char* name)
 {
@@ -94,32 +85,6 @@ QAction* TrayIcon::addItem(const QString& caption, const char* name)
     item->setObjectName(QLatin1String(name));
     m_menu->addAction(item);
     return item;
-}
-
-QAction* TrayIcon::addCommand(const QString& caption, const char* name, QPushButton* button,
-                              std::function<void()> handler)
-{
-    QAction* action = addItem(caption, name);
-    action->setEnabled(button->isEnabled());
-    // A menu opened before the button was disabled must not act for it.
-    connect(action, &QAction::triggered, this, [button = QPointer<QPushButton>(button), handler = std::move(handler)] {
-        if (button && button->isEnabled())
-            handler();
-    });
-    button->installEventFilter(this);
-    m_mirrors.append({button, action});
-    return action;
-}
-
-bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::EnabledChange) {
-        for (const Mirror& mirror : std::as_const(m_mirrors)) {
-            if (mirror.button == watched)
-                mirror.action->setEnabled(mirror.button->isEnabled());
-        }
-    }
-    return QSystemTrayIcon::eventFilter(watched, event);
 }
 
 void TrayIcon::showWindow()

@@ -3,18 +3,15 @@
 #include "app/StatusFaces.h"
 #include "core/Monitor.h"
 
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
 
 class QAction;
 class QMenu;
-class QPushButton;
 
 namespace sondrel::app {
 
@@ -25,39 +22,30 @@ class MainWindow;
 QPixmap trayPicture(Face face, bool pageTextMissing);
 
 // The program in the desktop's system tray: the status face, a tooltip with the status text and the latest result
-// line, and a menu whose Start, Stop and Exit are the window's buttons, enabled exactly when those are.
+// line, and a menu whose Start, Stop and Exit are the window's own commands, the ones its buttons trigger.
 class TrayIcon final : public QSystemTrayIcon {
     Q_OBJECT
 public:
-    // The buttons whose handlers and enabled states the menu mirrors.
-    struct Buttons {
-        QPushButton* start;
-        QPushButton* stop;
-        QPushButton* exit;
+    // The window's commands the menu shows; the window owns them.
+    struct Commands {
+        QAction* start;
+        QAction* stop;
+        QAction* exit;
     };
-    TrayIcon(MainWindow& window, core::Monitor& monitor, Buttons buttons);
+    TrayIcon(MainWindow& window, core::Monitor& monitor, Commands commands);
     ~TrayIcon() override;
 
     // Brings the main window to the front.
     void showWindow();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     QAction* addItem(const QString& caption, const char* name);
-    QAction* addCommand(const QString& caption, const char* name, QPushButton* button, std::function<void()> handler);
     void refreshSoon();
     void refresh();
 
     MainWindow& m_window;
     core::Monitor& m_monitor;
     std::unique_ptr<QMenu> m_menu;
-    struct Mirror {
-        QPointer<QPushButton> button;
-        QAction* action;
-    };
-    QList<Mirror> m_mirrors;
     Face m_face = Face::Smiling;
     bool m_pageTextMissing = false;
     std::optional<std::pair<Face, bool>> m_picture; // what the icon shows

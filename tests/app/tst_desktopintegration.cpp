@@ -123,9 +123,9 @@ private slots:
         QVERIFY(tray && tray->isVisible());
         QTRY_VERIFY(!tray->geometry().isEmpty()); // embedded in the tray
         QCOMPARE(picture(tray->icon()), face(app::Face::Smiling, false));
-        QAction* start = control<QAction>(w, "trayStart");
-        QAction* stop = control<QAction>(w, "trayStop");
-        QAction* exit = control<QAction>(w, "trayExit");
+        QAction* start = control<QAction>(w, "actStart");
+        QAction* stop = control<QAction>(w, "actStop");
+        QAction* exit = control<QAction>(w, "actExit");
 
         // The echo fails and the page comes without the text.
         control<QRadioButton>(w, "Option5")->setChecked(true);

@@ -54,6 +54,13 @@ private slots:
         for (const char* name : {"mnusave", "mnu1", "mnu2", "mnu3", "mnuHelp"})
             QVERIFY2(child<QAction>(name), name);
         QVERIFY(child<QMenu>("mnuSite") && child<QMenu>("mnuopen"));
+        // The Site menu ends with the commands of the run's buttons, after a separator.
+        const QList<QAction*> siteItems = child<QMenu>("mnuSite")->actions();
+        QCOMPARE(siteItems.size(), 8);
+        QCOMPARE(siteItems[2], child<QAction>("mnuAlerts"));
+        QVERIFY(siteItems[3]->isSeparator());
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(siteItems[4 + i]->text(), buttons[i].second);
         QVERIFY(child<QListView>("List1"));
 
         QCOMPARE(child<QLineEdit>("Text3")->text(), QStringLiteral("Packet"));
@@ -181,6 +188,9 @@ private slots:
         QCOMPARE(resultLines(w), QStringList());
         emit w.monitor().resultLineAdded(QStringLiteral("three"));
         QTRY_COMPARE(resultLines(w), QStringList{QStringLiteral("three")});
+        // The Site menu's Clear List, last but one, is the button's own command.
+        control<QMenu>(w, "mnuSite")->actions().last(2).first()->trigger();
+        QCOMPARE(resultLines(w), QStringList());
     }
 
     void eachStatus_showsExactlyOnePicture()

@@ -4,10 +4,12 @@
 #include "support/AppFixture.h"
 #include "support/Fakes.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -34,6 +36,14 @@ private:
         return {control<QPushButton>(w, "Command1")->isEnabled(), control<QPushButton>(w, "Command4")->isEnabled(),
                 control<QPushButton>(w, "Command6")->isEnabled(), control<QPushButton>(w, "Command5")->isEnabled(),
                 control<QPushButton>(w, "Command2")->isEnabled()};
+    }
+    // Start, Stop, Clear List and Exit as the Site menu offers them, in the order of their buttons.
+    QList<bool> siteMenuStates() const
+    {
+        QList<bool> states;
+        for (const QAction* item : control<QMenu>(*m_window, "mnuSite")->actions().last(4))
+            states.append(item->isEnabled());
+        return states;
     }
     static QList<bool> allEnabled() { return {true, true, true, true, true}; }
     QString file(const QString& relative) const { return m_dir->path() + u'/' + relative; }
@@ -116,10 +126,12 @@ private slots:
         QCOMPARE(buttonStates(), (QList<bool>{false, true, false, false, false}));
         QTRY_VERIFY(w.monitor().isWaiting());
         QCOMPARE(buttonStates(), (QList<bool>{false, true, false, false, false}));
+        QCOMPARE(siteMenuStates(), buttonStates().first(4));
 
         QTest::mouseClick(control<QPushButton>(w, "Command4"), Qt::LeftButton);
         QTRY_COMPARE(m_fakes->messages.texts(), QStringList{QStringLiteral("Scan Stopped")});
         QCOMPARE(buttonStates(), allEnabled());
+        QCOMPARE(siteMenuStates(), buttonStates().first(4));
         QVERIFY(!w.monitor().isRunning());
         QVERIFY(!w.monitor().isLogOpen());
     }
