@@ -7,6 +7,7 @@
 #include "app/SendMailWindow.h"
 #include "app/StatusFaces.h"
 #include "app/TrayIcon.h"
+#include "app/Version.h"
 #include "core/AlertMailer.h"
 #include "core/DeliveryRetry.h"
 #include "core/Monitor.h"
@@ -75,7 +76,7 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     , m_monitor(std::make_unique<core::Monitor>(services, m_programFolder))
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Sondrel 1.2"));
+    setWindowTitle(QStringLiteral("Sondrel " SONDREL_VERSION));
     connectMonitor();
     buildControls();
     buildMenus();
