@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/QtDesktopShell.h"
 #include "app/SystemMessageBoxes.h"
+#include "app/Version.h"
 #include "app/WindowlessRun.h"
 #include "platform/SystemServices.h"
 #include "platform/TerminationSignals.h"
@@ -73,7 +74,7 @@ QString lockRefusal(store::ProgramLock& lock, const QString& folder)
 void setIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Sondrel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "app/SendMailWindow.h"
 #include "app/StatusFaces.h"
 #include "app/TrayIcon.h"
+#include "app/Version.h"
 #include "core/AlertMailer.h"
 #include "core/DeliveryRetry.h"
 #include "core/Monitor.h"
@@ -78,7 +79,7 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     , m_monitor(&m_hub->addRun())
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Sondrel 1.2"));
+    setWindowTitle(QStringLiteral("Sondrel " SONDREL_VERSION));
     connectMonitor();
     buildControls();
     buildMenus();
@@ -114,11 +115,11 @@ void MainWindow::buildControls()
     Text2 = field(client, "Text2", twips(1320, 600, 1335, 375), true);
     label(client, "Label4", tr("Packet String"), twips(2760, 660, 975, 255));
     Text3 = field(client, "Text3", twips(3840, 600, 1815, 375));
-    Text3->setText(QStringLiteral("Packet"));
+    Text3->setText(store::defaultPacketString());
     label(client, "Label2", tr("Interval Seconds"), twips(120, 1200, 1215, 255));
     Text5 = field(client, "Text5", twips(1440, 1140, 855, 375));
     Text5->setMaxLength(5);
-    Text5->setText(QStringLiteral("300"));
+    Text5->setText(QString::number(store::kDefaultIntervalSeconds));
     label(client, "Label5", tr("No of Pings"), twips(2760, 1200, 855, 255));
     Text6 = field(client, "Text6", twips(3840, 1140, 1815, 375), true);
     label(client, "Label6", tr("Bytes Used"), twips(120, 1740, 975, 255));
@@ -663,8 +664,8 @@ void MainWindow::getsitesettings(int site)
     }
     const store::SiteSettings& settings = *loaded;
     Text1->setText(settings.webAddress);
-    Text3->setText(settings.packetString.isEmpty() ? QStringLiteral("Packet") : settings.packetString);
-    Text5->setText(settings.interval != 0 ? QString::number(settings.interval) : QStringLiteral("300"));
+    Text3->setText(store::packetStringOrDefault(settings));
+    Text5->setText(QString::number(store::intervalSecondsOrDefault(settings)));
     Text7->setText(settings.mainSiteString);
     // Selecting a connection type runs its handler, which sets the check box; the stored value then wins.
     if (store::isTrue(settings.connectionType)) {

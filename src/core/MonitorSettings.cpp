@@ -9,8 +9,8 @@ MonitorSettings monitorSettingsFrom(const store::SiteSettings& stored)
 {
     MonitorSettings settings;
     settings.webAddress = stored.webAddress;
-    settings.packetString = stored.packetString.isEmpty() ? QStringLiteral("Packet") : stored.packetString;
-    settings.intervalSeconds = stored.interval != 0 ? stored.interval : 300;
+    settings.packetString = store::packetStringOrDefault(stored);
+    settings.intervalSeconds = store::intervalSecondsOrDefault(stored);
     settings.mainSiteString = stored.mainSiteString;
     settings.alwaysOn = store::isTrue(stored.connectionType);
     settings.autoDisconnect = store::isTrue(stored.autoDisconnect);

@@ -1,20 +1,17 @@
 #pragma once
 
 #include "store/AlertSettings.h"
+#include "store/SiteSettings.h"
 
 #include <QString>
-
-namespace sondrel::store {
-struct SiteSettings;
-}
 
 namespace sondrel::core {
 
 // The settings of the monitored site as the user has them: texts as typed, untrimmed.
 struct MonitorSettings {
     QString webAddress;
-    QString packetString = QStringLiteral("Packet");
-    double intervalSeconds = 300;
+    QString packetString = store::defaultPacketString();
+    double intervalSeconds = store::kDefaultIntervalSeconds;
     QString mainSiteString;
     bool alwaysOn = false;      // connection type "Always On" rather than "Modem"
     bool autoDisconnect = true; // hang up after each check
@@ -23,8 +20,8 @@ struct MonitorSettings {
     store::AlertSettings alerts; // the slot's alert settings; the defaults alert as the decision always has
 };
 
-// A stored site slot as the main window shows it once opened: an empty packet string reads "Packet" and an
-// unset interval 300 seconds.
+// A stored site slot as the main window shows it once opened: an empty packet string and an unset interval read
+// as the defaults.
 MonitorSettings monitorSettingsFrom(const store::SiteSettings& stored);
 
 } // namespace sondrel::core

@@ -18,6 +18,22 @@ struct SiteSettings {
     friend bool operator==(const SiteSettings&, const SiteSettings&) = default;
 };
 
+// What a fresh window shows, and what a slot shows for an empty packet string or an unset (0) interval.
+inline QString defaultPacketString()
+{
+    return QStringLiteral("Packet");
+}
+inline constexpr int kDefaultIntervalSeconds = 300;
+
+inline QString packetStringOrDefault(const SiteSettings& settings)
+{
+    return settings.packetString.isEmpty() ? defaultPacketString() : settings.packetString;
+}
+inline int intervalSecondsOrDefault(const SiteSettings& settings)
+{
+    return settings.interval != 0 ? settings.interval : kDefaultIntervalSeconds;
+}
+
 inline constexpr qsizetype kSiteSettingsLength = 775;
 inline constexpr qsizetype kSiteTextWidth = 255;
 inline constexpr int kSiteSlots = 3;
