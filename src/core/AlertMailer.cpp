@@ -107,7 +107,10 @@ void AlertMailer::checkEnded(const QList<SiteChange>& changes, bool send, std::f
                              QStringLiteral("Last failure: ") + m_policy.lastFailureStatus() + kLineEnd + kLineEnd,
                          join.part());
         } else {
-            m_sink.send(m_recordNumber, QString(), QString(), join.part());
+            QStringList summary;
+            for (SiteChange change : changes)
+                summary.append(changeText(change, recovered));
+            m_sink.send(m_recordNumber, QString(), QString(), summary.join(QStringLiteral("; ")), join.part());
         }
     }
 
@@ -178,7 +181,7 @@ void AlertMailer::sendComposed(const QString& subjectSuffix, const QString& lead
 {
     if (!done)
         done = [] {};
-    m_sink.send(m_recordNumber, subjectSuffix, lead, std::move(done));
+    m_sink.send(m_recordNumber, subjectSuffix, lead, subjectSuffix, std::move(done));
 }
 
 void AlertMailer::keep(const QString& summaryLine)

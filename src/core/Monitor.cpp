@@ -36,19 +36,24 @@ private:
 
 } // namespace
 
-Monitor::Monitor(platform::Services services, QString programFolder, NotificationQueue& notifications, QObject* parent)
+Monitor::Monitor(platform::Services services, QString programFolder, NotificationGroups& notifications,
+                 RunOptions options, QObject* parent)
     : QObject(parent)
     , m_services(services)
     , m_programFolder(std::move(programFolder))
+    , m_options(std::move(options))
     , m_logMessages(std::make_unique<ForwardedMessages>(
           [this](const QString& text, const QString& title, platform::MessageIcon icon) {
               emit messageRaised(text, title, icon);
           }))
-    , m_logFiles(std::make_unique<store::LogFiles>(m_programFolder, *m_logMessages))
+    , m_logFiles(std::make_unique<store::LogFiles>(
+          m_options.logs.counter.isEmpty() ? store::LogPaths::ofProgram(m_programFolder) : m_options.logs,
+          *m_logMessages))
     , m_pageCheck(std::make_unique<probe::PageCheck>(services.http))
     , m_checkCycle(std::make_unique<CheckCycle>(services.echo, services.resolver, *m_logFiles,
                                                 [clock = &services.clock] { return clock->now(); }))
-    , m_notifications(std::make_unique<FolderNotifications>(m_programFolder, notifications))
+    , m_notifications(std::make_unique<FolderNotifications>(m_programFolder, m_logFiles->paths().recordFile,
+                                                            notifications, [this] { return m_settings.webAddress; }))
     , m_alerts(std::make_unique<AlertMailer>(services.clock, *m_notifications))
 {
     connect(m_alerts.get(), &AlertMailer::snoozeChanged, this, &Monitor::snoozeChanged);
@@ -80,6 +85,9 @@ void Monitor::raise(const QString& text, std::function<void()> afterAnswer)
 {
     m_afterAnswer = std::move(afterAnswer);
     emit messageRaised(text, platform::applicationTitle(), platform::MessageIcon::None);
+    // A run that nobody answers for goes on by itself, from the event loop as an answer would come.
+    if (!m_options.waitsForAnswers && m_afterAnswer)
+        QTimer::singleShot(0, this, [this] { answerMessage(); });
 }
 
 void Monitor::answerMessage()
@@ -88,7 +96,7 @@ void Monitor::answerMessage()
         next();
 }
 
-bool Monitor::start(const MonitorSettings& settings)
+bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
 {
     if (m_phase != Phase::Idle)
         return false;
@@ -125,6 +133,7 @@ bool Monitor::start(const MonitorSettings& settings)
     m_alerts->setRecordNumber({});
     m_slowness = {};
     m_certificateWatch = {};
+    m_firstCheckMs = qMax(0, firstCheckMs);
     m_phase = Phase::Checking;
     emit runStarted();
     nextPass();
@@ -188,7 +197,7 @@ void Monitor::nextPass()
         endWithScanStopped();
         return;
     }
-    if (m_state.CheckCounter != 1) {
+    if (m_state.CheckCounter != 1 || m_firstCheckMs > 0) {
         m_phase = Phase::Waiting;
         m_waitStart = m_services.clock.monotonicMs();
         waitStep();
@@ -205,9 +214,11 @@ void Monitor::waitStep()
         return;
     }
     const qint64 elapsed = m_services.clock.monotonicMs() - m_waitStart;
-    const double remaining = m_settings.intervalSeconds * 1000.0 - double(elapsed);
+    const double wait = m_state.CheckCounter == 1 ? double(m_firstCheckMs) : m_settings.intervalSeconds * 1000.0;
+    const double remaining = wait - double(elapsed);
     if (remaining <= 0) {
         m_timer.stop();
+        m_firstCheckMs = 0;
         m_phase = Phase::Checking;
         check();
         return;
@@ -219,10 +230,19 @@ void Monitor::waitStep()
 void Monitor::check()
 {
     m_phase = Phase::Checking;
-    if (!openinternetconnection(m_services.connection)) {
+    const bool connected = openinternetconnection(m_services.connection);
+    emit connectionChecked(connected);
+    if (!connected) {
         emit resultLineAdded(QStringLiteral("Failed to connect to internet!"));
         emit statusChanged(SiteStatus::NoConnection);
-        finishRun(RunEnd::NoConnection);
+        if (!m_options.retriesOffline) {
+            finishRun(RunEnd::NoConnection);
+            return;
+        }
+        // The check is tried again, under the same number, when the interval has passed.
+        if (m_state.CheckCounter == 1)
+            m_firstCheckMs = int(std::min(m_settings.intervalSeconds * 1000.0, 86'400'000.0));
+        m_timer.start(0);
         return;
     }
     emit statusChanged(SiteStatus::Working);

@@ -21,7 +21,7 @@ namespace sondrel::core {
 class AlertMailer;
 class CheckCycle;
 class FolderNotifications;
-class NotificationQueue;
+class NotificationGroups;
 struct CheckOutcome;
 
 // The monitoring run of one site, from its settings and the platform services: check after check until Stop or
@@ -32,16 +32,17 @@ struct CheckOutcome;
 class Monitor final : public QObject {
     Q_OBJECT
 public:
-    // programFolder holds data/ and logs/.
-    Monitor(platform::Services services, QString programFolder, NotificationQueue& notifications,
-            QObject* parent = nullptr);
+    // programFolder holds data/ and, unless options name others, the logs.
+    Monitor(platform::Services services, QString programFolder, NotificationGroups& notifications,
+            RunOptions options = {}, QObject* parent = nullptr);
     ~Monitor() override;
 
     const QString& programFolder() const { return m_programFolder; }
+    const RunOptions& options() const { return m_options; }
 
-    // Renews the logs, checks the settings and begins the first check. False when the settings were refused
-    // (the reason is raised) or a run is under way.
-    bool start(const MonitorSettings& settings);
+    // Renews the logs, checks the settings and begins the first check, after firstCheckMs when given. False when
+    // the settings were refused (the reason is raised) or a run is under way.
+    bool start(const MonitorSettings& settings, int firstCheckMs = 0);
     // Ends the run when the step under way is over; a check under way finishes and logs its line first.
     void stop();
     // Settings changed while the program runs: a run under way uses them from its next step on, and a wait
@@ -80,6 +81,7 @@ signals:
     void resultLineAdded(const QString& line);   // a line for the result list
     void messageRaised(const QString& text, const QString& title, sondrel::platform::MessageIcon icon);
     void runFinished(sondrel::core::RunEnd end);
+    void connectionChecked(bool connected); // before each check; a run that retries offline goes on either way
 
 private:
     enum class Phase { Idle, Waiting, Checking, Ending };
@@ -97,6 +99,7 @@ private:
 
     platform::Services m_services;
     QString m_programFolder;
+    RunOptions m_options;
     MonitorSettings m_settings;
     RunState m_state;
     std::unique_ptr<platform::MessageBoxes> m_logMessages; // what the log files tell, raised as messages
@@ -109,6 +112,7 @@ private:
     std::function<void()> m_afterAnswer; // what the run does once the message it waits on is answered
     QTimer m_timer;
     qint64 m_waitStart = 0;
+    int m_firstCheckMs = 0;
     quint64 m_cycle = 0;                 // counts checks, so that a late callback of a dropped one is ignored
     bool m_pageFetched = false;          // the latest check fetched the page
     std::optional<qint64> m_pageFetchMs; // request to last byte, when the whole page arrived

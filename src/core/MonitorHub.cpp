@@ -1,6 +1,6 @@
 #include "core/MonitorHub.h"
 
-#include <algorithm>
+#include <cmath>
 
 namespace sondrel::core {
 
@@ -10,36 +10,137 @@ MonitorHub::MonitorHub(platform::Services services, QString programFolder, QObje
     , m_programFolder(std::move(programFolder))
     , m_passwords(services.secrets, m_programFolder)
     , m_notifications(services, m_programFolder, m_passwords)
+    , m_groups(m_notifications)
 {
 }
 
 // The runs go before the queue, which keeps what they left unsent in the outbox.
 MonitorHub::~MonitorHub()
 {
+    for (const std::unique_ptr<Run>& run : m_runs)
+        run->monitor->disconnect(this);
     m_runs.clear();
 }
 
 Monitor& MonitorHub::addRun(const QString& runFolder)
 {
     auto run = std::make_unique<Run>();
+    run->monitor = std::make_unique<Monitor>(m_services, runFolder.isEmpty() ? m_programFolder : runFolder, m_groups);
+    return *adopt(std::move(run)).monitor;
+}
+
+Monitor& MonitorHub::siteRun(int site)
+{
+    if (Monitor* existing = existingSiteRun(site))
+        return *existing;
+    auto run = std::make_unique<Run>();
+    run->latency = LatencyHistory(kSiteLatencyBuckets);
+    run->site = site;
     run->monitor =
-        std::make_unique<Monitor>(m_services, runFolder.isEmpty() ? m_programFolder : runFolder, m_notifications);
+        std::make_unique<Monitor>(m_services, m_programFolder, m_groups, RunOptions::background(m_programFolder, site));
+    Run& adopted = adopt(std::move(run));
+    m_siteRuns.emplace(site, &adopted);
+    emit siteRunCreated(site, adopted.monitor.get());
+    return *adopted.monitor;
+}
+
+MonitorHub::Run& MonitorHub::adopt(std::unique_ptr<Run> run)
+{
     Monitor* monitor = run->monitor.get();
     LatencyHistory* latency = &run->latency;
-    connect(monitor, &Monitor::runStarted, this, [latency] { latency->clear(); });
+    connect(monitor, &Monitor::runStarted, this, [this, monitor, latency] {
+        latency->clear();
+        m_running.insert(monitor);
+        m_groups.setWatchedSites(watchedCount());
+        emit watchedCountChanged(watchedCount());
+    });
+    connect(monitor, &Monitor::runFinished, this, [this, monitor] {
+        m_running.erase(monitor);
+        m_groups.setWatchedSites(watchedCount());
+        // What waits in a group goes now: the sites it names are no longer watched together.
+        if (watchedCount() <= 1)
+            m_groups.flush();
+        emit watchedCountChanged(watchedCount());
+    });
     connect(monitor, &Monitor::echoMeasured, this, [latency](const EchoSample& sample) {
         latency->add(sample.at.toMSecsSinceEpoch(), sample.tripMs, sample.averageMs);
     });
+    connect(monitor, &Monitor::connectionChecked, this, [this](bool connected) {
+        if (connected == !m_offline)
+            return;
+        m_offline = !connected;
+        if (m_offline)
+            emit connectionLost();
+        else
+            emit connectionRestored();
+    });
     m_runs.push_back(std::move(run));
-    return *monitor;
+    m_byMonitor.emplace(monitor, m_runs.back().get());
+    return *m_runs.back();
+}
+
+const MonitorHub::Run* MonitorHub::find(const Monitor& run) const
+{
+    const auto found = m_byMonitor.find(&run);
+    return found == m_byMonitor.end() ? nullptr : found->second;
 }
 
 const LatencyHistory& MonitorHub::latency(const Monitor& run) const
 {
-    const auto found = std::find_if(m_runs.begin(), m_runs.end(),
-                                    [&run](const std::unique_ptr<Run>& each) { return each->monitor.get() == &run; });
-    Q_ASSERT(found != m_runs.end());
-    return (*found)->latency;
+    const Run* found = find(run);
+    Q_ASSERT(found);
+    return found->latency;
+}
+
+Monitor* MonitorHub::existingSiteRun(int site) const
+{
+    const auto found = m_siteRuns.find(site);
+    return found == m_siteRuns.end() ? nullptr : found->second->monitor.get();
+}
+
+Monitor* MonitorHub::runningSite(int site) const
+{
+    if (site <= 0)
+        return nullptr;
+    if (Monitor* background = existingSiteRun(site); background && background->isRunning())
+        return background;
+    for (const std::unique_ptr<Run>& run : m_runs) {
+        if (run->site == site && run->monitor->options().site == 0 && run->monitor->isRunning())
+            return run->monitor.get();
+    }
+    return nullptr;
+}
+
+void MonitorHub::setSite(Monitor& run, int site)
+{
+    if (Run* found = m_byMonitor.contains(&run) ? m_byMonitor.at(&run) : nullptr; found && run.options().site == 0)
+        found->site = site;
+}
+
+int MonitorHub::watch(const std::vector<std::pair<int, MonitorSettings>>& sites)
+{
+    std::vector<const std::pair<int, MonitorSettings>*> starting;
+    for (const auto& site : sites) {
+        if (site.first > 0 && !runningSite(site.first))
+            starting.push_back(&site);
+    }
+    const double count = double(starting.size());
+    int started = 0;
+    for (std::size_t i = 0; i < starting.size(); ++i) {
+        const auto& [site, settings] = *starting[i];
+        const double spread = std::min(settings.intervalSeconds * 1000.0, 86'400'000.0) * double(i) / count;
+        if (siteRun(site).start(settings, int(std::lround(spread))))
+            ++started;
+    }
+    return started;
+}
+
+void MonitorHub::stopAll()
+{
+    for (const auto& [site, run] : m_siteRuns) {
+        if (run->monitor->isRunning())
+            run->monitor->stop();
+    }
 }
 
 } // namespace sondrel::core

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/AlertSettings.h"
+#include "store/LogFiles.h"
 #include "store/SiteSettings.h"
 
 #include <QString>
@@ -18,6 +19,20 @@ struct MonitorSettings {
     bool checkMainPage = false;
     bool emailNotification = false;
     store::AlertSettings alerts; // the slot's alert settings; the defaults alert as the decision always has
+};
+
+// How a run is kept: the main window's run of its fields, or the run of a saved site watched beside others.
+struct RunOptions {
+    int site = 0;                // the saved site it watches; 0: the main window's fields
+    store::LogPaths logs;        // where its logs are; empty: the program folder's
+    bool waitsForAnswers = true; // false: its messages are told and the run goes on without waiting
+    bool retriesOffline = false; // a failed connection check waits for the next check instead of ending the run
+
+    // The options of saved site `site` watched in the background.
+    static RunOptions background(const QString& programFolder, int site)
+    {
+        return {site, store::LogPaths::ofSite(programFolder, site), false, true};
+    }
 };
 
 // A stored site slot as the main window shows it once opened: an empty packet string and an unset interval read

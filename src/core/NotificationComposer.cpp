@@ -33,14 +33,18 @@ void markAsAlert(Notification& notification, const QString& subjectSuffix, const
     notification.fields.message.text.prepend(lead);
 }
 
-std::optional<Notification> readNotification(const QString& programFolder, const QString& recordNumber)
+std::optional<Notification> readNotification(const QString& programFolder, const QString& recordNumber,
+                                             const QString& recordFile)
 {
     const std::optional<mail::EmailSettings> settings = mail::EmailSettingsFile(programFolder).load();
     if (!settings)
         return std::nullopt;
-    const QStringList lines = settings->AttachLog != 0
-                                  ? store::readRecordLines(programFolder, mail::attachedRecordCount(recordNumber))
-                                  : QStringList();
+    const QStringList lines =
+        settings->AttachLog != 0
+            ? store::readRecordFileLines(recordFile.isEmpty() ? store::LogPaths::ofProgram(programFolder).recordFile
+                                                              : recordFile,
+                                         mail::attachedRecordCount(recordNumber))
+            : QStringList();
     const mail::MailSecurity security = mail::MailSecurityFile(programFolder).load().value_or(mail::MailSecurity{});
     Notification notification = composeNotification(*settings, security, lines);
     const mail::SmtpEndpoint endpoint = mail::parseSmtpHost(notification.fields.host);

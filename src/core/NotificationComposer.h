@@ -27,7 +27,9 @@ void markAsAlert(Notification& notification, const QString& subjectSuffix, const
 
 // The notification for the check numbered recordNumber, from the files of programFolder: data/email.dat, the
 // connection security and login name, the certificate the user trusts for the server, and the run's lines when
-// they are attached. Nothing when the e-mail settings cannot be read.
-std::optional<Notification> readNotification(const QString& programFolder, const QString& recordNumber);
+// they are attached, from recordFile (logs/tmp.log of the folder when empty). Nothing when the e-mail settings
+// cannot be read.
+std::optional<Notification> readNotification(const QString& programFolder, const QString& recordNumber,
+                                             const QString& recordFile = {});
 
 } // namespace sondrel::core

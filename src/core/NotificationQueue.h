@@ -39,6 +39,15 @@ public:
     // turn.
     void send(const Notification& notification, std::function<void()> done);
 
+    // Writes a notification to the outbox without sending it, so that a program that ends before it is sent sends
+    // it at its next start; unpark removes it again. Empty when it could not be written.
+    QString park(const mail::SmtpFields& fields) { return m_retrier.write(fields); }
+    void unpark(const QString& path)
+    {
+        if (!path.isEmpty())
+            m_retrier.discard(path);
+    }
+
     // No notification is under way or waiting for its first attempt (the outbox aside).
     bool isIdle() const { return m_lane.isIdle(); }
     // Notifications in the outbox, waiting to be sent again.

@@ -1,29 +1,33 @@
 #include "core/NotificationSink.h"
 
-#include "core/NotificationQueue.h"
+#include "core/NotificationGroups.h"
 
 #include <QTimer>
 
 namespace sondrel::core {
 
-FolderNotifications::FolderNotifications(QString programFolder, NotificationQueue& queue)
+FolderNotifications::FolderNotifications(QString programFolder, QString recordFile, NotificationGroups& groups,
+                                         std::function<QString()> siteAddress)
     : m_programFolder(std::move(programFolder))
-    , m_queue(queue)
+    , m_recordFile(std::move(recordFile))
+    , m_groups(groups)
+    , m_siteAddress(std::move(siteAddress))
 {
 }
 
 void FolderNotifications::send(const QString& recordNumber, const QString& subjectSuffix, const QString& lead,
-                               std::function<void()> done)
+                               const QString& summary, std::function<void()> done)
 {
-    std::optional<Notification> notification = readNotification(m_programFolder, recordNumber);
+    std::optional<Notification> notification = readNotification(m_programFolder, recordNumber, m_recordFile);
     if (!notification) {
         // Without its settings a notification has nowhere to go.
-        QTimer::singleShot(0, &m_queue, std::move(done));
+        QTimer::singleShot(0, &m_groups, std::move(done));
         return;
     }
+    SiteNotification site{m_siteAddress(), notification->fields.message.subject, summary, *notification};
     if (!subjectSuffix.isEmpty())
-        markAsAlert(*notification, subjectSuffix, lead);
-    m_queue.send(*notification, std::move(done));
+        markAsAlert(site.notification, subjectSuffix, lead);
+    m_groups.send(std::move(site), std::move(done));
 }
 
 } // namespace sondrel::core

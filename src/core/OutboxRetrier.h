@@ -32,6 +32,8 @@ public:
     void settle(Outbox::Stored stored, const MailDelivery::Result& result);
     // Keeps a notification as it stands, for the program's next start.
     void keepForNextStart(const Outbox::Stored& stored);
+    // Removes a file written by write() whose notification will not be sent as it is.
+    void discard(const QString& path) { m_outbox.remove(path); }
 
     int waitingCount() const { return int(m_waiting.size()); }
     const QString& lastError() const { return m_lastError; }

@@ -7,12 +7,30 @@
 
 #include "platform/WholeFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace sondrel::store {
 
+LogPaths LogPaths::ofProgram(const QString& programFolder)
+{
+    return {dataFile(programFolder, QStringLiteral("log.dat")), logsFile(programFolder, QString()).chopped(1),
+            logsFile(programFolder, QStringLiteral("tmp.log")), true};
+}
+
+LogPaths LogPaths::ofSite(const QString& programFolder, int site)
+{
+    const QString folder = logsFile(programFolder, QStringLiteral("site-%1").arg(site));
+    return {folder + QStringLiteral("/log.dat"), folder, folder + QStringLiteral("/tmp.log"), false};
+}
+
 LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
-    : m_programFolder(std::move(programFolder))
+    : LogFiles(LogPaths::ofProgram(programFolder), messages)
+{
+}
+
+LogFiles::LogFiles(LogPaths paths, platform::MessageBoxes& messages)
+    : m_paths(std::move(paths))
     , m_messages(messages)
 {
 }
@@ -51,7 +69,7 @@ void LogFiles::openNextLog()
             m_messages.show(kCannotFindLogDat, platform::applicationTitle());
     };
 
-    const RecordFile counterFile(dataFile(m_programFolder, QStringLiteral("log.dat")), kLogCounterLength);
+    const RecordFile counterFile(m_paths.counter, kLogCounterLength);
     QByteArray record;
     QString reason;
     if (!counterFile.read(1, record, &reason))
@@ -59,7 +77,7 @@ void LogFiles::openNextLog()
     // Whatever stands at a log's name, a link among them, is left alone.
     QString skippedLink;
     const std::optional<qint16> counter = nextLogCounter(readInt16(record, 0), [&](qint16 number) {
-        const QFileInfo entry(logsFile(m_programFolder, numberedLogName(number)));
+        const QFileInfo entry(m_paths.logsFolder + u'/' + numberedLogName(number));
         if (entry.isSymLink() && skippedLink.isEmpty())
             skippedLink = entry.filePath();
         return entry.exists() || entry.isSymLink();
@@ -73,40 +91,57 @@ void LogFiles::openNextLog()
     if (!counterFile.replace(1, record, &reason))
         return failed(counterFile.path(), reason);
 
-    m_logFileName = logsFile(m_programFolder, numberedLogName(*counter));
+    m_logFileName = m_paths.logsFolder + u'/' + numberedLogName(*counter);
     auto log = std::make_unique<QFile>();
     // A new file only, so that no earlier log is emptied; unbuffered: every line goes to the system in the write
     // that adds it.
     if (!platform::openForWriting(*log, m_logFileName,
                                   QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, &reason))
         return failed(m_logFileName, reason);
-    m_log = std::move(log);
+    m_logAssigned = true;
+    if (m_paths.holdLogOpen)
+        m_log = std::move(log);
     if (!skippedLink.isEmpty()) {
         warn(QStringLiteral("%1 is a symbolic link, and Sondrel writes no file through one; this run logs to %2.")
                  .arg(skippedLink, m_logFileName));
     }
 }
 
+// Appends one whole line to the numbered log, or nothing: half a line would glue the next line to it.
+bool LogFiles::writeLine(const QByteArray& line, QString* reason)
+{
+    QFile opened;
+    QFile* log = m_log.get();
+    if (!log) {
+        if (!platform::openForWriting(opened, m_logFileName,
+                                      QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered, reason))
+            return false;
+        opened.seek(opened.size());
+        log = &opened;
+    }
+    const qint64 lastWholeLine = log->pos();
+    if (log->write(line) == line.size())
+        return true;
+    *reason = log->errorString();
+    if (log->resize(lastWholeLine))
+        log->seek(lastWholeLine);
+    log->unsetError();
+    return false;
+}
+
 void LogFiles::addtologfile(const QString& logstr, const QString& RecordNumber)
 {
     if (!isLogOpen())
         return;
-    const QByteArray line = encodeLogLine(logstr);
-    const qint64 lastWholeLine = m_log->pos();
-    if (m_log->write(line) != line.size()) {
-        const QString reason = m_log->errorString();
-        // Half a line would glue the next line to it: take back whatever part of it was written.
-        if (m_log->resize(lastWholeLine))
-            m_log->seek(lastWholeLine);
-        m_log->unsetError();
+    QString reason;
+    if (!writeLine(encodeLogLine(logstr), &reason)) {
         reportWriteFailure(m_logFileName, reason);
         return;
     }
     const int recordNumber = recordNumberValue(RecordNumber);
     if (recordNumber <= 0 || recordNumber > kLastLogNumber)
         return;
-    const RecordFile records(logsFile(m_programFolder, QStringLiteral("tmp.log")), kLogRecordLength);
-    QString reason;
+    const RecordFile records(m_paths.recordFile, kLogRecordLength);
     if (!records.writeInPlace(recordNumber, encodeLogRecord(logstr), &reason))
         reportWriteFailure(records.path(), reason);
 }
@@ -125,11 +160,12 @@ void LogFiles::closeAll()
     if (m_log)
         m_log->close();
     m_log.reset();
+    m_logAssigned = false;
 }
 
 bool LogFiles::isLogOpen() const
 {
-    return m_log && m_log->isOpen();
+    return m_logAssigned && (!m_paths.holdLogOpen || (m_log && m_log->isOpen()));
 }
 
 QString LogFiles::LogFileName() const
@@ -139,12 +175,19 @@ QString LogFiles::LogFileName() const
 
 void LogFiles::recreateRecordFile()
 {
-    const QString path = logsFile(m_programFolder, QStringLiteral("tmp.log"));
+    if (!m_paths.holdLogOpen)
+        QDir().mkpath(m_paths.logsFolder); // a site's own folder is made at its first run
+    const QString& path = m_paths.recordFile;
     QFile::remove(path);
     RecordFile(path, kLogRecordLength).ensureExists();
 }
 
 QStringList readRecordLines(const QString& programFolder, int count, QString* error)
+{
+    return readRecordFileLines(LogPaths::ofProgram(programFolder).recordFile, count, error);
+}
+
+QStringList readRecordFileLines(const QString& recordFilePath, int count, QString* error)
 {
     QStringList lines;
     if (count <= 0)
@@ -152,7 +195,7 @@ QStringList readRecordLines(const QString& programFolder, int count, QString* er
     lines.reserve(count);
 
     QByteArray bytes;
-    const RecordFile records(logsFile(programFolder, QStringLiteral("tmp.log")), kLogRecordLength);
+    const RecordFile records(recordFilePath, kLogRecordLength);
     if (records.ensureExists(error)) {
         QFile file(records.path());
         if (file.open(QIODevice::ReadOnly))

@@ -10,11 +10,27 @@
 
 namespace sondrel::store {
 
-// The run's logs: the counter data/log.dat, the numbered log logs/NNNNNN.log that stays open for the
-// run, and the record file logs/tmp.log holding the current run's lines by check number.
+// Where a run's logs are: the counter, the folder of the numbered logs and the record file.
+struct LogPaths {
+    QString counter;         // a 2-byte record file: the number of the last numbered log created
+    QString logsFolder;      // holds NNNNNN.log
+    QString recordFile;      // 200-byte records, the current run's lines by check number
+    bool holdLogOpen = true; // false: the numbered log is opened for each line and closed again
+
+    // data/log.dat, logs/ and logs/tmp.log of the program folder; the numbered log stays open for the run.
+    static LogPaths ofProgram(const QString& programFolder);
+    // The logs of saved site `site` when it is watched beside others, in logs/site-N/ of the program folder:
+    // its own counter log.dat, numbered logs and record file tmp.log. Its numbered log is opened for each line,
+    // so that thousands of runs hold no descriptor between checks.
+    static LogPaths ofSite(const QString& programFolder, int site);
+};
+
+// The run's logs: the counter, the numbered log NNNNNN.log that receives every line of the run, and the
+// record file holding the current run's lines by check number.
 class LogFiles {
 public:
     LogFiles(QString programFolder, platform::MessageBoxes& messages);
+    LogFiles(LogPaths paths, platform::MessageBoxes& messages);
     ~LogFiles();
     LogFiles(const LogFiles&) = delete;
     LogFiles& operator=(const LogFiles&) = delete;
@@ -39,16 +55,19 @@ public:
     // Full path of the numbered log last created or attempted (empty before the first).
     QString LogFileName() const;
 
-    // Deletes logs/tmp.log and creates it empty.
+    // Deletes the record file and creates it empty (and the site's logs folder when it is missing).
     void recreateRecordFile();
+    const LogPaths& paths() const { return m_paths; }
 
 private:
     void openNextLog();
+    bool writeLine(const QByteArray& line, QString* reason);
     void reportWriteFailure(const QString& path, const QString& reason);
 
-    QString m_programFolder;
+    LogPaths m_paths;
     platform::MessageBoxes& m_messages;
-    std::unique_ptr<QFile> m_log;
+    std::unique_ptr<QFile> m_log; // the open numbered log, when it is held open
+    bool m_logAssigned = false;   // a numbered log was created for this run and takes its lines
     QString m_logFileName;
     bool m_failureReported = false; // a write failure of this run has been told
 };
@@ -56,5 +75,7 @@ private:
 // Lines 1..count of logs/tmp.log, each record's text trimmed of spaces. A missing file is created empty;
 // records past its end, or that cannot be read, give empty text. The file is read once.
 QStringList readRecordLines(const QString& programFolder, int count, QString* error = nullptr);
+// The same from the record file at recordFilePath.
+QStringList readRecordFileLines(const QString& recordFilePath, int count, QString* error = nullptr);
 
 } // namespace sondrel::store
