@@ -469,6 +469,8 @@ void MainWindow::Command2_Click()
     auto* window = new SendMailWindow(m_services, m_programFolder);
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_emailWindow = window;
+    connect(window, &SendMailWindow::groupSecondsSaved, this,
+            [this](int seconds) { m_hub->groups().setGroupSeconds(seconds); });
     connect(window, &SendMailWindow::closedByUser, this, [this] {
         setEnabled(true);
         m_commands->setEnabled(true);

@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -122,10 +123,20 @@ void SendMailWindow::buildControls()
     txtPassword->setEchoMode(QLineEdit::Password);
     lblPasswordPlace = label(this, "lblPasswordPlace", QString(), twips(360, 6120, 6135, 195));
     lblPasswordPlace->setWordWrap(true);
+    // The grouping of notifications to the right of the login, in room the window already has.
+    auto* group =
+        label(this, "lblGroupSeconds", QStringLiteral("Group changes within seconds"), twips(5040, 4920, 1455, 420));
+    group->setWordWrap(true);
+    txtGroupSeconds = place(new QLineEdit(QString::number(kDefaultGroupSeconds), this), "txtGroupSeconds",
+                            twips(5040, 5355, 615, 285));
+    txtGroupSeconds->setValidator(new QIntValidator(0, kMaxGroupSeconds, txtGroupSeconds));
+    txtGroupSeconds->setToolTip(QStringLiteral("While several sites are watched, their changes within this many "
+                                               "seconds go out as one e-mail; 0 sends each change alone."));
 
-    const QList<QWidget*> tabOrder = {txtHost,    txtSenderName, txtSender, txtRecipientName, txtRecipient, txtSubject,
-                                      txtMessage, Command1,      cmdSend,   cmdClose,         Option1_0,    Option1_1,
-                                      Text1,      cboSecurity,   txtUser,   txtPassword};
+    const QList<QWidget*> tabOrder = {txtHost,     txtSenderName,  txtSender, txtRecipientName, txtRecipient,
+                                      txtSubject,  txtMessage,     Command1,  cmdSend,          cmdClose,
+                                      Option1_0,   Option1_1,      Text1,     cboSecurity,      txtUser,
+                                      txtPassword, txtGroupSeconds};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -164,6 +175,7 @@ void SendMailWindow::Form_Load()
     }
     cboSecurity->setCurrentIndex(int(security.value_or(MailSecurity{}).security));
     txtUser->setText(security.value_or(MailSecurity{}).user);
+    txtGroupSeconds->setText(QString::number(security.value_or(MailSecurity{}).groupSeconds));
     loadPassword();
 }
 
@@ -237,6 +249,13 @@ void SendMailWindow::Command1_Click()
         showMessage(missing);
         return;
     }
+    bool groupSecondsRead = false;
+    const int groupSeconds = txtGroupSeconds->text().trimmed().toInt(&groupSecondsRead);
+    if (!groupSecondsRead || groupSeconds < 0 || groupSeconds > kMaxGroupSeconds) {
+        showMessage(
+            QStringLiteral("Group changes within seconds must be a whole number from 0 to %1.").arg(kMaxGroupSeconds));
+        return;
+    }
     settings.MessageBody = store::trimSpaces(messageForFile());
     settings.AttachLog = store::storedBool(Option1_0->isChecked());
     settings.DisconnectDelay = disconnectDelayValue(Text1->text());
@@ -247,13 +266,15 @@ void SendMailWindow::Command1_Click()
         return;
     }
     const MailSecurityFile securityFile(m_programFolder);
-    const MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text())};
+    const MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text()),
+                                groupSeconds};
     if (!securityFile.save(security, &error)) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(securityFile.path(), error),
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
         return;
     }
+    emit groupSecondsSaved(security.groupSeconds);
     if (!security.user.isEmpty()) {
         m_passwords.save(endpoint().first, security.user, txtPassword->text(),
                          [this](core::PasswordPlace where, const QString& failure) {

@@ -41,6 +41,8 @@ signals:
     void attemptEnded();
     // The user closed the window with "&Close" or from its title bar.
     void closedByUser();
+    // "Save" stored the settings, with this grouping time for the notifications of sites watched together.
+    void groupSecondsSaved(int seconds);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -81,7 +83,8 @@ private:
     QComboBox* cboSecurity = nullptr;  // "None", "STARTTLS", "SSL/TLS"
     QLineEdit* txtUser = nullptr;
     QLineEdit* txtPassword = nullptr;
-    QLabel* lblPasswordPlace = nullptr; // where the password is kept
+    QLabel* lblPasswordPlace = nullptr;   // where the password is kept
+    QLineEdit* txtGroupSeconds = nullptr; // "Group changes within seconds", 0 to 3600
 
     platform::Services m_services;
     QString m_programFolder;

@@ -1,5 +1,7 @@
 #include "core/MonitorHub.h"
 
+#include "mail/MailSecurity.h"
+
 #include <cmath>
 
 namespace sondrel::core {
@@ -12,6 +14,9 @@ MonitorHub::MonitorHub(platform::Services services, QString programFolder, QObje
     , m_notifications(services, m_programFolder, m_passwords)
     , m_groups(m_notifications)
 {
+    // The grouping time is an e-mail setting; a file that cannot be read leaves the default.
+    if (const std::optional<mail::MailSecurity> stored = mail::MailSecurityFile(m_programFolder).load())
+        m_groups.setGroupSeconds(stored->groupSeconds);
 }
 
 // The runs go before the queue, which keeps what they left unsent in the outbox.

@@ -17,7 +17,8 @@ namespace sondrel::core {
 
 // The root of the monitoring: the site runs and the services they share. It owns the password vault, the one
 // notification queue every run sends through (so that e-mails leave in the order their changes happened,
-// whichever run saw them) with the groups in front of it, and each run's latency history. Beside the main
+// whichever run saw them) with the groups in front of it (grouping for the time stored with the e-mail settings),
+// and each run's latency history. Beside the main
 // window's run it keeps one background run per saved site that is watched, and never two runs on one site.
 // The windows and the windowless mode talk to the hub and to its runs.
 class MonitorHub final : public QObject {

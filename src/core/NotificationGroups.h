@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/NotificationComposer.h"
+#include "mail/MailSecurity.h"
 
 #include <QObject>
 #include <QTimer>
@@ -28,7 +29,7 @@ struct SiteNotification {
 class NotificationGroups final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kDefaultGroupSeconds = 30;
+    static constexpr int kDefaultGroupSeconds = mail::kDefaultGroupSeconds;
 
     explicit NotificationGroups(NotificationQueue& queue, QObject* parent = nullptr);
     ~NotificationGroups() override;

@@ -16,6 +16,7 @@ constexpr std::array kSecurities{SmtpSecurity::None, SmtpSecurity::StartTls, Smt
 
 const QByteArray kSecurityKey = QByteArrayLiteral("security");
 const QByteArray kUserKey = QByteArrayLiteral("user");
+const QByteArray kGroupSecondsKey = QByteArrayLiteral("groupSeconds");
 
 // The value's text, or nothing when its bytes are not UTF-8.
 std::optional<QString> utf8Text(QByteArrayView bytes)
@@ -25,6 +26,14 @@ std::optional<QString> utf8Text(QByteArrayView bytes)
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+// A whole number of seconds from 0 to kMaxGroupSeconds as written, or the default.
+int groupSecondsFrom(QByteArrayView value)
+{
+    bool ok = false;
+    const int seconds = value.trimmed().toInt(&ok);
+    return ok && seconds >= 0 && seconds <= kMaxGroupSeconds ? seconds : kDefaultGroupSeconds;
 }
 
 SmtpSecurity securityNamed(QByteArrayView value)
@@ -92,6 +101,8 @@ std::optional<MailSecurity> MailSecurityFile::load(QString* error) const
             settings.security = securityNamed(value.trimmed());
         else if (key == kUserKey)
             settings.user = utf8Text(value).value_or(QString());
+        else if (key == kGroupSecondsKey)
+            settings.groupSeconds = groupSecondsFrom(value);
     }
     return settings;
 }
@@ -103,8 +114,15 @@ bool MailSecurityFile::save(const MailSecurity& settings, QString* error) const
             *error = QStringLiteral("The user name cannot hold a line break.");
         return false;
     }
-    const QByteArray content = kSecurityKey + '=' + smtpSecurityName(settings.security).toLatin1() + '\n' + kUserKey +
-                               '=' + settings.user.toUtf8() + '\n';
+    if (settings.groupSeconds < 0 || settings.groupSeconds > kMaxGroupSeconds) {
+        if (error)
+            *error = QStringLiteral("The grouping time must be from 0 to %1 seconds.").arg(kMaxGroupSeconds);
+        return false;
+    }
+    QByteArray content = kSecurityKey + '=' + smtpSecurityName(settings.security).toLatin1() + '\n' + kUserKey + '=' +
+                         settings.user.toUtf8() + '\n';
+    if (settings.groupSeconds != kDefaultGroupSeconds)
+        content += kGroupSecondsKey + '=' + QByteArray::number(settings.groupSeconds) + '\n';
     return platform::replaceWholeFile(path(), content, error);
 }
 

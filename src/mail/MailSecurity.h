@@ -16,27 +16,35 @@ quint16 defaultPort(SmtpSecurity security);
 // The name the e-mail window shows and the security file stores: "None", "STARTTLS", "SSL/TLS".
 QString smtpSecurityName(SmtpSecurity security);
 
-// The connection security and the login name. The password is kept apart (see core::PasswordVault).
+// How long the notifications of several sites watched together wait to go out as one e-mail; 0 sends each alone.
+inline constexpr int kDefaultGroupSeconds = 30;
+inline constexpr int kMaxGroupSeconds = 3600;
+
+// The connection security, the login name and the grouping of notifications. The password is kept apart (see
+// core::PasswordVault).
 struct MailSecurity {
     SmtpSecurity security = SmtpSecurity::None;
     QString user; // empty: no login
+    int groupSeconds = kDefaultGroupSeconds;
     friend bool operator==(const MailSecurity&, const MailSecurity&) = default;
 };
 
-// programFolder/data/mailsecurity.ini: UTF-8 lines "security=<name>" and "user=<login name>". It lies beside
-// data/email.dat, whose fixed record has no room for these values and is never touched here.
+// programFolder/data/mailsecurity.ini: UTF-8 lines "security=<name>", "user=<login name>" and, when it is not the
+// default, "groupSeconds=<0 to 3600>". It lies beside data/email.dat, whose fixed record has no room for these values
+// and is never touched here.
 class MailSecurityFile {
 public:
     explicit MailSecurityFile(QString programFolder);
 
     QString path() const;
 
-    // A missing file means None with no login. A damaged value (unknown name, text that is not UTF-8) reads as
-    // its default and unknown lines are skipped. Fails, with the system's reason, only when the file exists and
-    // cannot be read.
+    // A missing file means None with no login. A damaged value (unknown name, text that is not UTF-8, a number out
+    // of its range) reads as its default and unknown lines are skipped. Fails, with the system's reason, only when the
+    // file exists and cannot be read.
     std::optional<MailSecurity> load(QString* error = nullptr) const;
     // Replaces the whole file at once, so a failed save leaves the earlier settings whole. A user name holding a
-    // line break cannot be stored and fails the save.
+    // line break cannot be stored and fails the save, as does a grouping time out of its range. The grouping line
+    // is written only when it differs from the default, so that a file saved with the default keeps its bytes.
     bool save(const MailSecurity& settings, QString* error = nullptr) const;
 
 private:

@@ -4,6 +4,7 @@
 #include "support/Fakes.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -177,6 +178,32 @@ private slots:
         control<QAction>(w, "mnuHelp")->trigger();
         QCOMPARE(m_fakes->messages.texts(),
                  QStringList{QStringLiteral("Cannot find Help file in the installation directory")});
+    }
+
+    void emailGrouping_reachesTheHubAtStartAndOnEachSave()
+    {
+        QFile stored(m_dir->path() + QStringLiteral("/data/mailsecurity.ini"));
+        QVERIFY(stored.open(QIODevice::WriteOnly));
+        stored.write("security=None\nuser=\ngroupSeconds=5\n");
+        stored.close();
+        app::MainWindow& w = openWindow();
+        QCOMPARE(w.hub().groups().groupSeconds(), 5);
+
+        QTest::mouseClick(control<QPushButton>(w, "Command2"), Qt::LeftButton);
+        QWidget* email = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QStringLiteral("frmSendMail"))
+                email = top;
+        }
+        QVERIFY(email);
+        for (const char* name : {"txtHost", "txtSender", "txtRecipientName", "txtRecipient"})
+            control<QLineEdit>(*email, name)->setText(QStringLiteral("x"));
+        control<QLineEdit>(*email, "txtGroupSeconds")->setText(QStringLiteral("0"));
+        QTest::mouseClick(control<QPushButton>(*email, "Command1"), Qt::LeftButton);
+        QCOMPARE(m_fakes->messages.texts(), QStringList{QStringLiteral("Saved")});
+        QCOMPARE(w.hub().groups().groupSeconds(), 0);
+        control<QPushButton>(*email, "cmdClose")->click();
+        QTRY_VERIFY(control<QPushButton>(w, "Command1")->isEnabled());
     }
 
     void clearList_emptiesTheResults()

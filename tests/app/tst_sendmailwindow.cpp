@@ -1,5 +1,6 @@
 #include "app/SendMailWindow.h"
 #include "mail/EmailSettings.h"
+#include "mail/MailSecurity.h"
 #include "platform/QtTcpSocket.h"
 #include "support/Controls.h"
 #include "support/FakeSmtpServer.h"
@@ -84,6 +85,14 @@ private slots:
         QVERIFY(window.findChild<QWidget*>("cboSecurity")->geometry().top() >
                 window.findChild<QPushButton*>("cmdClose")->geometry().bottom());
         QCOMPARE(window.findChild<QLineEdit*>("txtPassword")->echoMode(), QLineEdit::Password);
+        // The grouping time sits right of the login, its caption whole and clear of its field.
+        const QLabel* groupCaption = window.findChild<QLabel*>("lblGroupSeconds");
+        const QLineEdit* groupField = window.findChild<QLineEdit*>("txtGroupSeconds");
+        QCOMPARE(groupCaption->text(), QStringLiteral("Group changes within seconds"));
+        QCOMPARE(groupField->text(), QStringLiteral("30"));
+        QVERIFY(!groupCaption->geometry().intersects(groupField->geometry()));
+        QVERIFY(groupCaption->heightForWidth(groupCaption->width()) <= groupCaption->height());
+        QVERIFY(window.rect().contains(groupField->geometry()));
         auto* host = window.findChild<QLineEdit*>("txtHost");
         QCOMPARE(host->geometry(), QRect(125, 8, 201, 19));
         QCOMPARE(window.findChild<QLineEdit*>("txtRecipient")->geometry(), QRect(109, 40, 201, 19));
@@ -97,10 +106,10 @@ private slots:
         QVERIFY(!window.findChild<QLineEdit*>("txtSenderName")->font().bold());
         QVERIFY(!window.findChild<QGroupBox*>("Frame3")->font().bold());
 
-        const QStringList expected = {"txtHost",      "txtSenderName", "txtSender",  "txtRecipientName",
-                                      "txtRecipient", "txtSubject",    "txtMessage", "Command1",
-                                      "cmdSend",      "cmdClose",      "Option1_0",  "Option1_1",
-                                      "Text1",        "cboSecurity",   "txtUser",    "txtPassword"};
+        const QStringList expected = {"txtHost",     "txtSenderName",  "txtSender", "txtRecipientName", "txtRecipient",
+                                      "txtSubject",  "txtMessage",     "Command1",  "cmdSend",          "cmdClose",
+                                      "Option1_0",   "Option1_1",      "Text1",     "cboSecurity",      "txtUser",
+                                      "txtPassword", "txtGroupSeconds"};
         QStringList order;
         for (QWidget* widget = host; order.size() < expected.size(); widget = widget->nextInFocusChain()) {
             if (expected.contains(widget->objectName()))
@@ -162,6 +171,42 @@ private slots:
             ->setPlainText("first\nsecond"); // line breaks are stored as CR LF
         QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
         QCOMPARE(folder.emailBytes().mid(1530, 14), QByteArray("first\r\nsecond "));
+    }
+
+    void groupSeconds_isStoredOnlyWhenNotTheDefault_andRefusedOutOfRange()
+    {
+        Folder folder;
+        QVERIFY(folder.dir.isValid());
+        folder.store("smtp.example.org");
+        auto window = folder.loaded();
+        QSignalSpy saved(window.get(), &SendMailWindow::groupSecondsSaved);
+        const QString securityFile = MailSecurityFile(folder.dir.path()).path();
+        auto securityBytes = [&] {
+            QFile file(securityFile);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+        };
+        auto* field = control<QLineEdit>(*window, "txtGroupSeconds");
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
+        QCOMPARE(securityBytes(), QByteArray("security=None\nuser=\n"));
+
+        field->setText(QStringLiteral("0"));
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
+        QCOMPARE(securityBytes(), QByteArray("security=None\nuser=\ngroupSeconds=0\n"));
+        QCOMPARE(control<QLineEdit>(*folder.loaded(), "txtGroupSeconds")->text(), QStringLiteral("0"));
+
+        // Typing cannot go past 3600; a field left empty is refused before anything is written.
+        field->clear();
+        QTest::keyClicks(field, "36009");
+        QCOMPARE(field->text(), QStringLiteral("3600"));
+        field->clear();
+        const QByteArray emailBefore = folder.emailBytes();
+        QTest::mouseClick(control<QPushButton>(*window, "Command1"), Qt::LeftButton);
+        QCOMPARE(folder.shown().last(),
+                 QStringLiteral("Group changes within seconds must be a whole number from 0 to 3600."));
+        QCOMPARE(securityBytes(), QByteArray("security=None\nuser=\ngroupSeconds=0\n"));
+        QCOMPARE(folder.emailBytes(), emailBefore);
+        QCOMPARE(saved.size(), 2);
+        QCOMPARE(saved.last().first().toInt(), 0);
     }
 
     void fileSystemFailures_nameTheFile()

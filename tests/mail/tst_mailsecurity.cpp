@@ -18,7 +18,8 @@ Q_DECLARE_METATYPE(SmtpSecurity)
 namespace sondrel::mail {
 char* toString(const MailSecurity& settings)
 {
-    return QTest::toString(smtpSecurityName(settings.security) + u" user=\""_qs + settings.user + u'"');
+    return QTest::toString(smtpSecurityName(settings.security) + u" user=\""_qs + settings.user +
+                           u"\" groupSeconds="_qs + QString::number(settings.groupSeconds));
 }
 } // namespace sondrel::mail
 
@@ -74,6 +75,11 @@ private slots:
         QTest::newRow("any script, blanks and =")
             << MailSecurity{SmtpSecurity::ImplicitTls, u" Jürgen=Ωμέγα 日本 "_qs}
             << QByteArray("security=SSL/TLS\nuser=") + u" Jürgen=Ωμέγα 日本 "_qs.toUtf8() + "\n";
+        // The grouping time has a line only when it is not the default, so older files keep their bytes.
+        QTest::newRow("grouping off") << MailSecurity{SmtpSecurity::None, "", 0}
+                                      << QByteArray("security=None\nuser=\ngroupSeconds=0\n");
+        QTest::newRow("longest grouping") << MailSecurity{SmtpSecurity::StartTls, "me", 3600}
+                                          << QByteArray("security=STARTTLS\nuser=me\ngroupSeconds=3600\n");
     }
     void save_thenLoad_givesTheSameSettings()
     {
@@ -111,6 +117,10 @@ private slots:
         QTest::newRow("no line end, unknown keys")
             << QByteArray("colour=blue\nnonsense\nsecurity=SSL/TLS") << MailSecurity{SmtpSecurity::ImplicitTls, ""};
         QTest::newRow("binary") << QByteArrayLiteral("\x00\x01\xff=\x80\n\x00security\n") << MailSecurity{};
+        QTest::newRow("grouping with blanks and CRLF")
+            << QByteArray("groupSeconds = 45 \r\n") << MailSecurity{SmtpSecurity::None, "", 45};
+        for (const char* bad : {"3601", "-1", "12s", "", "1e3"})
+            QTest::addRow("grouping \"%s\"", bad) << QByteArray("groupSeconds=") + bad + "\n" << MailSecurity{};
     }
     void damagedValues_readAsTheirDefaults()
     {
@@ -131,11 +141,14 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
-    void userWithALineBreak_isRefused_andTheFileKept()
+    void unstorableValues_areRefused_andTheFileKept()
     {
         QVERIFY(file().save(MailSecurity{SmtpSecurity::StartTls, "me"}));
         QString error;
         QVERIFY(!file().save(MailSecurity{SmtpSecurity::None, "me\nsecurity=None"}, &error));
+        QVERIFY(!error.isEmpty());
+        error.clear();
+        QVERIFY(!file().save(MailSecurity{SmtpSecurity::None, "me", 3601}, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(*file().load(), (MailSecurity{SmtpSecurity::StartTls, "me"}));
     }
