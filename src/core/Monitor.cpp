@@ -129,6 +129,7 @@ bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
     }
 
     m_state = RunState{};
+    m_status = SiteStatus::Working;
     m_alerts->runStarted();
     m_alerts->setRecordNumber({});
     m_slowness = {};
@@ -234,7 +235,7 @@ void Monitor::check()
     emit connectionChecked(connected);
     if (!connected) {
         emit resultLineAdded(QStringLiteral("Failed to connect to internet!"));
-        emit statusChanged(SiteStatus::NoConnection);
+        setStatus(SiteStatus::NoConnection);
         if (!m_options.retriesOffline) {
             finishRun(RunEnd::NoConnection);
             return;
@@ -245,7 +246,7 @@ void Monitor::check()
         m_timer.start(0);
         return;
     }
-    emit statusChanged(SiteStatus::Working);
+    setStatus(SiteStatus::Working);
     m_state.CheckNumberText = QString::number(m_state.CheckCounter, 'f', 0);
     emit checkStarted(m_state.CheckNumberText);
 
@@ -284,7 +285,7 @@ void Monitor::checked(const CheckOutcome& outcome)
     if (outcome.socketsMissing) {
         for (const QString& line : outcome.lines)
             emit resultLineAdded(line);
-        emit statusChanged(SiteStatus::NoConnection);
+        setStatus(SiteStatus::NoConnection);
         emit statusTextChanged(outcome.statusText);
         afterCycle();
         return;
@@ -303,7 +304,7 @@ void Monitor::checked(const CheckOutcome& outcome)
     emit resultLineAdded(outcome.resultLine);
     emit echoMeasured(EchoSample{outcome.at, outcome.tripMs, outcome.averageMs, outcome.pageToken});
     if (outcome.failed)
-        emit statusChanged(SiteStatus::NotAnswering);
+        setStatus(SiteStatus::NotAnswering);
 
     // The warnings beside the status changes: the site turning slow or fast again, and the certificate of the
     // checked page nearing its expiry.
@@ -351,7 +352,7 @@ void Monitor::afterCycle()
     // between checks and Stop acts at once.
     if (m_settings.autoDisconnect && !hangupinternetconnection(m_services.connection)) {
         raise(QStringLiteral("Cannot auto disconnect. Please disconnect manually"), [this] {
-            emit statusChanged(SiteStatus::NoConnection);
+            setStatus(SiteStatus::NoConnection);
             m_timer.start(0);
         });
         return;
@@ -370,6 +371,12 @@ void Monitor::finishRun(RunEnd end)
     closeAllFiles();
     m_phase = Phase::Idle;
     emit runFinished(end);
+}
+
+void Monitor::setStatus(SiteStatus status)
+{
+    m_status = status;
+    emit statusChanged(status);
 }
 
 } // namespace sondrel::core

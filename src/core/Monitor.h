@@ -58,6 +58,8 @@ public:
     bool isWaiting() const { return m_phase == Phase::Waiting; }
     const MonitorSettings& settings() const { return m_settings; }
     const RunState& state() const { return m_state; }
+    // The status statusChanged told last; Working from Start until a check tells otherwise.
+    SiteStatus status() const { return m_status; }
 
     // No alert is e-mailed until the wall-clock time until, or resume(); then one e-mail sums up what was kept.
     void snoozeUntil(const QDateTime& until);
@@ -96,12 +98,14 @@ private:
     void afterCycle();
     void endWithScanStopped();
     void finishRun(RunEnd end);
+    void setStatus(SiteStatus status);
 
     platform::Services m_services;
     QString m_programFolder;
     RunOptions m_options;
     MonitorSettings m_settings;
     RunState m_state;
+    SiteStatus m_status = SiteStatus::Working;
     std::unique_ptr<platform::MessageBoxes> m_logMessages; // what the log files tell, raised as messages
     std::unique_ptr<store::LogFiles> m_logFiles;
     std::unique_ptr<probe::PageCheck> m_pageCheck;
