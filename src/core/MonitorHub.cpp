@@ -31,7 +31,9 @@ Monitor& MonitorHub::addRun(const QString& runFolder)
 {
     auto run = std::make_unique<Run>();
     run->monitor = std::make_unique<Monitor>(m_services, runFolder.isEmpty() ? m_programFolder : runFolder, m_groups);
-    return *adopt(std::move(run)).monitor;
+    Run& adopted = adopt(std::move(run));
+    m_windowRuns.push_back(&adopted);
+    return *adopted.monitor;
 }
 
 Monitor& MonitorHub::siteRun(int site)
@@ -109,8 +111,9 @@ Monitor* MonitorHub::runningSite(int site) const
         return nullptr;
     if (Monitor* background = existingSiteRun(site); background && background->isRunning())
         return background;
-    for (const std::unique_ptr<Run>& run : m_runs) {
-        if (run->site == site && run->monitor->options().site == 0 && run->monitor->isRunning())
+    // Only the window's runs are looked through: watching thousands of sites asks this for each of them.
+    for (const Run* run : m_windowRuns) {
+        if (run->site == site && run->monitor->isRunning())
             return run->monitor.get();
     }
     return nullptr;

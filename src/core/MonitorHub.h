@@ -88,6 +88,7 @@ private:
     NotificationGroups m_groups;
     std::vector<std::unique_ptr<Run>> m_runs;
     std::unordered_map<int, Run*> m_siteRuns; // the background runs by site
+    std::vector<Run*> m_windowRuns;           // the runs of addRun(), few beside thousands of background runs
     std::unordered_map<const Monitor*, Run*> m_byMonitor;
     std::unordered_set<const Monitor*> m_running; // runs between runStarted and runFinished
     bool m_offline = false;
