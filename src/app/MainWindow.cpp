@@ -76,14 +76,17 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     , m_services(services)
     , m_programFolder(store::programFolderFor(executableDir))
     , m_hub(std::make_unique<core::MonitorHub>(services, m_programFolder))
-    , m_monitor(&m_hub->addRun())
+    , m_ownRun(&m_hub->addRun())
+    , m_monitor(m_ownRun)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sondrel " SONDREL_VERSION));
-    connectMonitor();
+    m_refresh.setSingleShot(true);
+    connect(&m_refresh, &QTimer::timeout, this, &MainWindow::showPending);
     buildControls();
     buildMenus();
     buildSnoozeLabel();
+    connectMonitor();
     buildOutboxLabel();
     setUpDesktop();
     Form_Load();
@@ -270,11 +273,43 @@ QAction* MainWindow::addMenuItem(QMenu* menu, const QString& caption, const char
     return item;
 }
 
+void MainWindow::attach(core::Monitor& run)
+{
+    if (&run == m_monitor)
+        return;
+    showPending();
+    m_monitor->disconnect(this);
+    m_monitor = &run;
+    connectMonitor();
+    const bool running = run.isRunning();
+    if (running) {
+        // What the fields show of a check belongs to the run they now show.
+        Text2->clear();
+        Text4[3]->clear();
+        Text4[4]->clear();
+        Text6->setText(run.state().CheckNumberText);
+        showStatus(run.status());
+    }
+    setRunButtonsEnabled(!running);
+    actStop->setEnabled(true);
+    showSnooze(run.snoozedUntil());
+    // An open chart follows the run the window shows.
+    if (m_chartWindow) {
+        const bool shown = m_chartWindow->isVisible();
+        delete m_chartWindow;
+        if (shown)
+            mnuChart_Click();
+    }
+}
+
+void MainWindow::setOwnRunSite(int site)
+{
+    m_ownRunSite = site;
+    m_hub->setSite(*m_ownRun, site);
+}
+
 void MainWindow::connectMonitor()
 {
-    m_refresh.setSingleShot(true);
-    connect(&m_refresh, &QTimer::timeout, this, &MainWindow::showPending);
-
     core::Monitor* monitor = m_monitor;
     connect(monitor, &core::Monitor::runStarted, this, [this] { setRunButtonsEnabled(false); });
     connect(monitor, &core::Monitor::checkStarted, this, [this](const QString& checkNumber) {
@@ -307,6 +342,18 @@ void MainWindow::connectMonitor()
         m_pending.lines.append(line);
         showSoon();
     });
+    connect(monitor, &core::Monitor::snoozeChanged, this, &MainWindow::showSnooze);
+    if (monitor != m_ownRun) {
+        // A background run goes on by itself: its messages are told in the status bar, and when it ends the window
+        // shows its own run again.
+        connect(monitor, &core::Monitor::messageRaised, this,
+                [this](const QString& text) { statusBar()->showMessage(text); });
+        connect(monitor, &core::Monitor::runFinished, this, [this] {
+            showPending();
+            attach(*m_ownRun);
+        });
+        return;
+    }
     connect(monitor, &core::Monitor::messageRaised, this,
             [this](const QString& text, const QString& title, platform::MessageIcon icon) {
                 // The window shows the state the message speaks of before the message waits for the user.
@@ -316,6 +363,7 @@ void MainWindow::connectMonitor()
             });
     connect(monitor, &core::Monitor::runFinished, this, [this] {
         showPending();
+        setOwnRunSite(0);
         setRunButtonsEnabled(true);
     });
 }
@@ -443,8 +491,15 @@ void MainWindow::Command1_Click()
 {
     if (m_monitor->isRunning())
         return;
+    // One run per site: a site watched in the background is shown, not started a second time.
+    if (core::Monitor* running = m_hub->runningSite(m_site)) {
+        attach(*running);
+        return;
+    }
     m_interactiveEmail = false;
-    m_monitor->start(currentSettings());
+    setOwnRunSite(m_site);
+    if (!m_ownRun->start(currentSettings()))
+        setOwnRunSite(0);
 }
 
 void MainWindow::Command4_Click()
@@ -494,10 +549,16 @@ void MainWindow::Command6_Click()
 
 void MainWindow::mnu_Click(int site)
 {
+    // The fields are about to show another site: a background run shown so far goes on by itself.
+    attach(*m_ownRun);
+    m_site = site;
     mnu1->setChecked(site == 1);
     mnu2->setChecked(site == 2);
     mnu3->setChecked(site == 3);
     getsitesettings(site);
+    // A run under way goes on with the fields it now has, and so on their site.
+    if (m_ownRun->isRunning())
+        setOwnRunSite(site);
 }
 
 void MainWindow::openSite(int site)
@@ -507,18 +568,14 @@ void MainWindow::openSite(int site)
 
 void MainWindow::mnusave_Click()
 {
-    const QAction* items[] = {mnu1, mnu2, mnu3};
-    for (int i = 0; i < 3; ++i) {
-        if (items[i]->isChecked())
-            savesettings(i + 1);
-    }
+    savesettings(m_site);
 }
 
 void MainWindow::mnuAlerts_Click()
 {
     if (m_alertsWindow && m_alertsWindow->isVisible())
         return;
-    const int site = currentSite();
+    const int site = m_site;
     auto* window = new AlertsWindow(
         m_services.messages, m_alerts,
         [this, site](const store::AlertSettings& settings) {
@@ -538,18 +595,12 @@ void MainWindow::mnuAlerts_Click()
     window->open();
 }
 
-int MainWindow::currentSite() const
-{
-    return mnu3->isChecked() ? 3 : mnu2->isChecked() ? 2 : 1;
-}
-
 void MainWindow::buildSnoozeLabel()
 {
     lblSnooze = new QLabel(this);
     lblSnooze->setObjectName(QStringLiteral("lblSnooze"));
     statusBar()->addPermanentWidget(lblSnooze);
     lblSnooze->hide();
-    connect(m_monitor, &core::Monitor::snoozeChanged, this, &MainWindow::showSnooze);
 }
 
 void MainWindow::buildOutboxLabel()
@@ -599,10 +650,10 @@ void MainWindow::mnuChart_Click()
 
 void MainWindow::setUpDesktop()
 {
-    m_desktopNotifications = new DesktopNotifications(*m_monitor, m_services.notifier, m_programFolder, this);
+    m_desktopNotifications = new DesktopNotifications(*m_ownRun, m_services.notifier, m_programFolder, this);
     mnuNotify->setChecked(m_desktopNotifications->isOn());
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_tray = new TrayIcon(*this, *m_monitor, {actStart, actStop, actExit});
+        m_tray = new TrayIcon(*this, *m_ownRun, {actStart, actStop, actExit});
 }
 
 void MainWindow::mnuNotify_Click()
@@ -637,7 +688,7 @@ void MainWindow::mnuHelp_Click()
     store::openHelp(m_services.shell, m_services.messages, m_programFolder);
 }
 
-void MainWindow::savesettings(int site)
+store::SiteSettings MainWindow::storedFields() const
 {
     store::SiteSettings settings;
     settings.webAddress = store::trimSpaces(Text1->text());
@@ -648,8 +699,13 @@ void MainWindow::savesettings(int site)
     settings.autoDisconnect = store::storedBool(Check2->isChecked());
     settings.emailNotification = store::storedBool(Option3->isChecked());
     settings.checkMainPage = store::storedBool(Option5->isChecked());
+    return settings;
+}
+
+void MainWindow::savesettings(int site)
+{
     QString error;
-    if (!store::SiteSettingsFile(m_programFolder).save(site, settings, &error))
+    if (!store::SiteSettingsFile(m_programFolder).save(site, storedFields(), &error))
         m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
 }
 
@@ -687,8 +743,10 @@ void MainWindow::endProgram()
     if (m_ending)
         return;
     m_ending = true;
-    m_monitor->abandon();
-    m_monitor->closeAllFiles();
+    for (std::size_t i = 0; i < m_hub->runCount(); ++i) {
+        m_hub->run(i).abandon();
+        m_hub->run(i).closeAllFiles();
+    }
     delete m_emailWindow;
     QApplication::quit();
 }

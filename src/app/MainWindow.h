@@ -44,13 +44,16 @@ public:
 
     const QString& ProgramFolder() const { return m_programFolder; }
     core::MonitorHub& hub() { return *m_hub; }
+    // The run the window shows: its own run (the hub's first), or the background run of its site that Start found
+    // going on.
     core::Monitor& monitor() { return *m_monitor; }
     // The site's settings as the fields hold them now.
     core::MonitorSettings currentSettings() const;
 
     void savesettings(int site);
     void getsitesettings(int site);
-    // Opens a site slot as its item of "Open Site" does.
+    // Opens saved site `site` (1 or more) as the items of "Open Site" open sites 1 to 3; their check marks are all
+    // cleared for a site above 3.
     void openSite(int site);
     // Ends the program as Exit does, whether or not Exit is enabled now.
     void endProgram();
@@ -83,7 +86,14 @@ private:
     QAction* addCommand(QPushButton* button, const char* name, void (MainWindow::*handler)());
     void buildMenus();
     QAction* addMenuItem(QMenu* menu, const QString& caption, const char* name, void (MainWindow::*handler)());
+    // Shows `run` in the form from now on: Stop and the menus act on it. The signals of the run shown before are
+    // disconnected.
+    void attach(core::Monitor& run);
     void connectMonitor();
+    // The saved site the window's own run is on (0: none), as the hub and the Sites window are told.
+    void setOwnRunSite(int site);
+    // The fields as they are stored for a site.
+    store::SiteSettings storedFields() const;
     // The tray icon, when the desktop has a tray, and the desktop notifications with the stored choice.
     void setUpDesktop();
     void Form_Load();
@@ -92,8 +102,6 @@ private:
     void buildOutboxLabel();
     void showSnooze(const QDateTime& until);
     void showStatusBarWhenUsed();
-    // The slot whose item of "Open Site" is checked.
-    int currentSite() const;
 
     // What the run reported since the window was last painted. The window shows the latest values at most
     // once per screen refresh: nobody reads faster, and a fast run must not spend its time painting.
@@ -172,7 +180,10 @@ private:
     platform::Services m_services;
     QString m_programFolder;
     std::unique_ptr<core::MonitorHub> m_hub;
-    core::Monitor* m_monitor; // the window's site, a run of the hub
+    core::Monitor* m_ownRun;  // the window's own run of its fields, the hub's first
+    core::Monitor* m_monitor; // the run the form shows: m_ownRun or a background run of the hub
+    int m_site = 1;           // the saved site whose settings the fields were loaded from
+    int m_ownRunSite = 0;     // the site m_ownRun is on while it runs
     ResultListModel m_results;
     PendingView m_pending;
     QTimer m_refresh;
