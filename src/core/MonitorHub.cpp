@@ -1,5 +1,6 @@
 #include "core/MonitorHub.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sondrel::core {
@@ -10,7 +11,7 @@ MonitorHub::MonitorHub(platform::Services services, QString programFolder, QObje
     , m_programFolder(std::move(programFolder))
     , m_passwords(services.secrets, m_programFolder)
     , m_notifications(services, m_programFolder, m_passwords)
-    , m_groups(m_notifications)
+    , m_groups(m_notifications, m_programFolder)
 {
 }
 
@@ -50,15 +51,13 @@ MonitorHub::Run& MonitorHub::adopt(std::unique_ptr<Run> run)
     LatencyHistory* latency = &run->latency;
     connect(monitor, &Monitor::runStarted, this, [this, monitor, latency] {
         latency->clear();
-        m_running.insert(monitor);
-        m_groups.setWatchedSites(watchedCount());
+        if (m_running.insert(monitor).second)
+            countSharedRuns(*monitor, 1);
         emit watchedCountChanged(watchedCount());
     });
     connect(monitor, &Monitor::runFinished, this, [this, monitor] {
-        m_running.erase(monitor);
-        m_groups.setWatchedSites(watchedCount());
-        // What waits in a group goes now: the sites it names are no longer watched together.
-        if (watchedCount() <= 1)
+        // What waits in a group goes now when its sites are no longer watched together.
+        if (m_running.erase(monitor) != 0 && countSharedRuns(*monitor, -1) <= 1)
             m_groups.flush();
         emit watchedCountChanged(watchedCount());
     });
@@ -77,6 +76,14 @@ MonitorHub::Run& MonitorHub::adopt(std::unique_ptr<Run> run)
     m_runs.push_back(std::move(run));
     m_byMonitor.emplace(monitor, m_runs.back().get());
     return *m_runs.back();
+}
+
+int MonitorHub::countSharedRuns(const Monitor& changed, int by)
+{
+    if (changed.programFolder() == m_programFolder)
+        m_sharedRunning += by;
+    m_groups.setWatchedSites(m_sharedRunning);
+    return m_sharedRunning;
 }
 
 const MonitorHub::Run* MonitorHub::find(const Monitor& run) const

@@ -79,6 +79,8 @@ private:
 
     Run& adopt(std::unique_ptr<Run> run);
     const Run* find(const Monitor& run) const;
+    // Counts a run of the hub's folder starting (by 1) or ending (by -1), and tells the groups; the count.
+    int countSharedRuns(const Monitor& changed, int by);
 
     platform::Services m_services;
     QString m_programFolder;
@@ -89,6 +91,7 @@ private:
     std::unordered_map<int, Run*> m_siteRuns; // the background runs by site
     std::unordered_map<const Monitor*, Run*> m_byMonitor;
     std::unordered_set<const Monitor*> m_running; // runs between runStarted and runFinished
+    int m_sharedRunning = 0; // runs going on in the hub's folder, which share its e-mail settings
     bool m_offline = false;
 };
 
