@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace sondrel::store;
 using sondrel::mail::EmailSettingsFile;
 using sondrel::mail::MailSecurity;
@@ -41,6 +43,19 @@ QByteArray padded(const QByteArray& text)
 SiteSettings sample()
 {
     return {QStringLiteral("www.example.org"), QStringLiteral("Hello"), 60, QStringLiteral("Welcome"), -1, -1, -1, 0};
+}
+
+// What the many-site tests keep as site n: every field differs from site to site.
+SiteSettings numbered(int n)
+{
+    return {QStringLiteral("site%1.example").arg(n),
+            QStringLiteral("Packet %1").arg(n),
+            qint16(n),
+            QStringLiteral("Welcome %1").arg(n),
+            qint16(n % 2 ? -1 : 0),
+            -1,
+            0,
+            qint16(n % 3 ? 0 : -1)};
 }
 
 } // namespace
@@ -141,7 +156,96 @@ private slots:
         QCOMPARE(readAll(initDat()).sliced(775), encodeSiteSettings(sample()) + encodeSiteSettings(third));
         QCOMPARE(*file.load(2), sample());
         QCOMPARE(*file.load(3), third);
-        QVERIFY(!file.save(4, third, &error));
+        QVERIFY(!file.save(kMaxSites + 1, third, &error));
+    }
+
+    void tenThousandSites_areSavedInOneWrite_andTheFirstThreeKeepTheirBytes()
+    {
+        SiteSettingsFile file(m_folder);
+        QString error;
+        for (int site = 1; site <= kSiteSlots; ++site)
+            QVERIFY(file.save(site, numbered(site)));
+        const QByteArray firstThree = readAll(initDat());
+        QCOMPARE(firstThree.size(), 3 * 775);
+
+        std::vector<std::pair<int, SiteSettings>> many;
+        std::vector<SiteSettings> expected;
+        for (int site = 1; site <= 10000; ++site) {
+            expected.push_back(numbered(site));
+            if (site > kSiteSlots)
+                many.emplace_back(site, numbered(site));
+        }
+        // One number out of range and nothing is written.
+        many.emplace_back(kMaxSites + 1, sample());
+        QVERIFY(!file.saveMany(many, &error));
+        QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+        QCOMPARE(readAll(initDat()), firstThree);
+        many.pop_back();
+
+        QVERIFY2(file.saveMany(many, &error), qPrintable(error));
+        const QByteArray bytes = readAll(initDat());
+        QCOMPARE(bytes.size(), 10000 * 775);
+        QCOMPARE(bytes.first(2325), firstThree);
+        QCOMPARE(bytes.sliced(9999 * 775), encodeSiteSettings(numbered(10000)));
+
+        const std::optional<std::vector<SiteSettings>> all = file.loadAll(&error);
+        QVERIFY2(all, qPrintable(error));
+        QCOMPARE(all->size(), expected.size());
+        QVERIFY(*all == expected);
+        QCOMPARE(*file.load(10000), numbered(10000));
+        QCOMPARE(*file.load(kMaxSites), SiteSettings{});
+        QCOMPARE(firstUnusedSite(*all), 10001);
+        for (const int site : {0, kMaxSites + 1}) {
+            QVERIFY(!file.load(site, &error));
+            QVERIFY(!file.save(site, sample(), &error));
+            QVERIFY(!file.remove(site, &error));
+            QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+        }
+        QCOMPARE(readAll(initDat()), bytes);
+
+        // A trailing partial record reads as padded with zero bytes.
+        QFile out(initDat());
+        QVERIFY(out.resize(3 * 775 + 9));
+        QCOMPARE(file.loadAll()->size(), std::size_t(4));
+        QCOMPARE(file.loadAll()->back().webAddress, QStringLiteral("site4.exa"));
+    }
+
+    // Sites 1, 2, 4 and 6 are in use; 3 is all zero bytes and 5 has no web address.
+    void remove_clearsTheRecordAndCutsUnusedOnesAtTheEnd_data()
+    {
+        QTest::addColumn<QList<int>>("removed");
+        QTest::addColumn<int>("records");
+        QTest::newRow("in the middle") << QList<int>{4} << 6;
+        QTest::newRow("at the end") << QList<int>{6} << 4;
+        QTest::newRow("at the end after the middle") << QList<int>{4, 6} << 3;
+        QTest::newRow("one of the first three") << QList<int>{2} << 6;
+        QTest::newRow("every site") << QList<int>{1, 2, 4, 6} << 3;
+        QTest::newRow("past the end") << QList<int>{100} << 6;
+    }
+    void remove_clearsTheRecordAndCutsUnusedOnesAtTheEnd()
+    {
+        QFETCH(QList<int>, removed);
+        QFETCH(int, records);
+        SiteSettingsFile file(m_folder);
+        SiteSettings noAddress = numbered(5);
+        noAddress.webAddress.clear();
+        QVERIFY(
+            file.saveMany({{1, numbered(1)}, {2, numbered(2)}, {4, numbered(4)}, {5, noAddress}, {6, numbered(6)}}));
+        const QByteArray before = readAll(initDat());
+        QCOMPARE(firstUnusedSite(*file.loadAll()), 3);
+
+        QString error;
+        for (const int site : removed)
+            QVERIFY2(file.remove(site, &error), qPrintable(error));
+        const QByteArray after = readAll(initDat());
+        QCOMPARE(after.size(), records * 775);
+        for (int site = 1; site <= records; ++site) {
+            const QByteArray record = after.sliced((site - 1) * 775, 775);
+            QCOMPARE(record, removed.contains(site) ? QByteArray(775, '\0') : before.sliced((site - 1) * 775, 775));
+        }
+        const std::vector<SiteSettings> all = *file.loadAll();
+        QCOMPARE(qsizetype(all.size()), records);
+        QCOMPARE(firstUnusedSite(all), std::min(3, *std::min_element(removed.begin(), removed.end())));
     }
 
     void loadCorruptOrTruncatedFile_givesWhatIsThere()
