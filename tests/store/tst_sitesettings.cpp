@@ -58,6 +58,31 @@ SiteSettings numbered(int n)
             qint16(n % 3 ? 0 : -1)};
 }
 
+// Today's data/alerts.ini after site 2 alone was saved with these settings.
+constexpr char kAlertsSite2Saved[] = "[Site1]\n"
+                                     "FailuresBeforeAlert=1\n"
+                                     "SendRecoveryNotice=false\n"
+                                     "SuccessesBeforeRecovery=1\n"
+                                     "RemindMinutes=0\n"
+                                     "SlowMs=0\n"
+                                     "CertificateDays=0\n"
+                                     "\n"
+                                     "[Site2]\n"
+                                     "FailuresBeforeAlert=3\n"
+                                     "SendRecoveryNotice=true\n"
+                                     "SuccessesBeforeRecovery=2\n"
+                                     "RemindMinutes=60\n"
+                                     "SlowMs=1500\n"
+                                     "CertificateDays=14\n"
+                                     "\n"
+                                     "[Site3]\n"
+                                     "FailuresBeforeAlert=1\n"
+                                     "SendRecoveryNotice=false\n"
+                                     "SuccessesBeforeRecovery=1\n"
+                                     "RemindMinutes=0\n"
+                                     "SlowMs=0\n"
+                                     "CertificateDays=0\n";
+
 } // namespace
 
 class TestSiteSettings : public QObject {
@@ -246,6 +271,41 @@ private slots:
         const std::vector<SiteSettings> all = *file.loadAll();
         QCOMPARE(qsizetype(all.size()), records);
         QCOMPARE(firstUnusedSite(all), std::min(3, *std::min_element(removed.begin(), removed.end())));
+    }
+
+    void alertsOfTheFirstThreeSites_composeAsBefore_andFurtherSitesAreKept()
+    {
+        const QString alertsIni = m_folder + QStringLiteral("/data/alerts.ini");
+        AlertSettingsFile file(m_folder);
+        const AlertSettings second{3, true, 2, 60, 1500, 14};
+        QVERIFY(file.save(2, second));
+        QCOMPARE(readAll(alertsIni), QByteArray(kAlertsSite2Saved));
+        QCOMPARE(AlertSettingsFile::compose({{2, second}, {4, AlertSettings{}}}), QByteArray(kAlertsSite2Saved));
+
+        const AlertSettings far{1, false, 1, 0, 800, 0};
+        QString error;
+        QVERIFY2(file.save(5000, far, &error), qPrintable(error));
+        const QByteArray withFar = QByteArray(kAlertsSite2Saved) +
+                                   "\n[Site5000]\nFailuresBeforeAlert=1\nSendRecoveryNotice=false\n"
+                                   "SuccessesBeforeRecovery=1\nRemindMinutes=0\nSlowMs=800\nCertificateDays=0\n";
+        QCOMPARE(readAll(alertsIni), withFar);
+        QVERIFY(file.save(2, second));
+        QCOMPARE(readAll(alertsIni), withFar);
+        QCOMPARE(file.load(5000), far);
+
+        QVERIFY(file.remove(5000, &error));
+        QCOMPARE(readAll(alertsIni), QByteArray(kAlertsSite2Saved));
+        QVERIFY(file.remove(2, &error));
+        QCOMPARE(file.load(2), AlertSettings{});
+        QVERIFY(!file.save(kMaxSites + 1, far, &error));
+        QVERIFY(!file.remove(0, &error));
+
+        // Only groups named as they are written, for sites 1 to kMaxSites, are read.
+        const auto parsed = AlertSettingsFile::parse("[Site7]\nSlowMs=5\n[Site07]\nSlowMs=9\n[Site32768]\nSlowMs=9\n"
+                                                     "[Site32767]\r\nSlowMs=6\r\n");
+        QCOMPARE(parsed.size(), std::size_t(2));
+        QCOMPARE(parsed.at(7).slowMs, 5);
+        QCOMPARE(parsed.at(kMaxSites).slowMs, 6);
     }
 
     void loadCorruptOrTruncatedFile_givesWhatIsThere()
