@@ -2,6 +2,7 @@
 
 #include "mail/MailSecurity.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sondrel::core {
@@ -12,7 +13,7 @@ MonitorHub::MonitorHub(platform::Services services, QString programFolder, QObje
     , m_programFolder(std::move(programFolder))
     , m_passwords(services.secrets, m_programFolder)
     , m_notifications(services, m_programFolder, m_passwords)
-    , m_groups(m_notifications)
+    , m_groups(m_notifications, m_programFolder)
 {
     // The grouping time is an e-mail setting; a file that cannot be read leaves the default.
     if (const std::optional<mail::MailSecurity> stored = mail::MailSecurityFile(m_programFolder).load())
@@ -57,15 +58,13 @@ MonitorHub::Run& MonitorHub::adopt(std::unique_ptr<Run> run)
     LatencyHistory* latency = &run->latency;
     connect(monitor, &Monitor::runStarted, this, [this, monitor, latency] {
         latency->clear();
-        m_running.insert(monitor);
-        m_groups.setWatchedSites(watchedCount());
+        if (m_running.insert(monitor).second)
+            countSharedRuns(*monitor, 1);
         emit watchedCountChanged(watchedCount());
     });
     connect(monitor, &Monitor::runFinished, this, [this, monitor] {
-        m_running.erase(monitor);
-        m_groups.setWatchedSites(watchedCount());
-        // What waits in a group goes now: the sites it names are no longer watched together.
-        if (watchedCount() <= 1)
+        // What waits in a group goes now when its sites are no longer watched together.
+        if (m_running.erase(monitor) != 0 && countSharedRuns(*monitor, -1) <= 1)
             m_groups.flush();
         emit watchedCountChanged(watchedCount());
     });
@@ -84,6 +83,14 @@ MonitorHub::Run& MonitorHub::adopt(std::unique_ptr<Run> run)
     m_runs.push_back(std::move(run));
     m_byMonitor.emplace(monitor, m_runs.back().get());
     return *m_runs.back();
+}
+
+int MonitorHub::countSharedRuns(const Monitor& changed, int by)
+{
+    if (changed.programFolder() == m_programFolder)
+        m_sharedRunning += by;
+    m_groups.setWatchedSites(m_sharedRunning);
+    return m_sharedRunning;
 }
 
 const MonitorHub::Run* MonitorHub::find(const Monitor& run) const

@@ -18,8 +18,8 @@ namespace sondrel::core {
 // The root of the monitoring: the site runs and the services they share. It owns the password vault, the one
 // notification queue every run sends through (so that e-mails leave in the order their changes happened,
 // whichever run saw them) with the groups in front of it (grouping for the time stored with the e-mail settings),
-// and each run's latency history. Beside the main
-// window's run it keeps one background run per saved site that is watched, and never two runs on one site.
+// and each run's latency history. Beside the main window's run it keeps one background run per saved site that is
+// watched, and never two runs on one site.
 // The windows and the windowless mode talk to the hub and to its runs.
 class MonitorHub final : public QObject {
     Q_OBJECT
@@ -80,6 +80,8 @@ private:
 
     Run& adopt(std::unique_ptr<Run> run);
     const Run* find(const Monitor& run) const;
+    // Counts a run of the hub's folder starting (by 1) or ending (by -1), and tells the groups; the count.
+    int countSharedRuns(const Monitor& changed, int by);
 
     platform::Services m_services;
     QString m_programFolder;
@@ -91,6 +93,7 @@ private:
     std::vector<Run*> m_windowRuns;           // the runs of addRun(), few beside thousands of background runs
     std::unordered_map<const Monitor*, Run*> m_byMonitor;
     std::unordered_set<const Monitor*> m_running; // runs between runStarted and runFinished
+    int m_sharedRunning = 0; // runs going on in the hub's folder, which share its e-mail settings
     bool m_offline = false;
 };
 

@@ -10,9 +10,10 @@ const QString kLineEnd = QStringLiteral("\r\n");
 
 } // namespace
 
-NotificationGroups::NotificationGroups(NotificationQueue& queue, QObject* parent)
+NotificationGroups::NotificationGroups(NotificationQueue& queue, QString programFolder, QObject* parent)
     : QObject(parent)
     , m_queue(queue)
+    , m_programFolder(std::move(programFolder))
 {
     m_window.setSingleShot(true);
     connect(&m_window, &QTimer::timeout, this, &NotificationGroups::flush);
@@ -23,7 +24,7 @@ NotificationGroups::~NotificationGroups() = default;
 
 void NotificationGroups::send(SiteNotification site, std::function<void()> done)
 {
-    if (m_watchedSites <= 1) {
+    if (m_watchedSites <= 1 || site.programFolder != m_programFolder) {
         m_queue.send(site.notification, std::move(done));
         return;
     }

@@ -15,6 +15,7 @@ class NotificationQueue;
 
 // One site's notification, as its run composed it.
 struct SiteNotification {
+    QString programFolder; // whose e-mail settings composed it
     QString siteAddress;  // the web address that names the site
     QString plainSubject; // the subject before an alert's suffix
     QString summary;      // what changed, in a few words
@@ -25,20 +26,22 @@ struct SiteNotification {
 // goes out exactly as it was composed. While more are watched its subject ends with " - " and its site's address,
 // and the changes of several sites within the grouping window go out as one e-mail that lists each change and
 // carries each site's text in turn. A notification waiting in a group is kept in the outbox meanwhile, so that
-// it is not lost when the program ends first.
+// it is not lost when the program ends first. Only the runs of one program folder, which share its e-mail
+// settings, are counted and grouped; a notification composed from another folder's settings goes out as it is.
 class NotificationGroups final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultGroupSeconds = mail::kDefaultGroupSeconds;
 
-    explicit NotificationGroups(NotificationQueue& queue, QObject* parent = nullptr);
+    NotificationGroups(NotificationQueue& queue, QString programFolder, QObject* parent = nullptr);
     ~NotificationGroups() override;
 
     NotificationQueue& queue() { return m_queue; }
     // 0 sends each notification as it comes.
     void setGroupSeconds(int seconds) { m_groupSeconds = qMax(0, seconds); }
     int groupSeconds() const { return m_groupSeconds; }
-    // How many sites are watched now; the hub keeps it current.
+    const QString& programFolder() const { return m_programFolder; }
+    // How many sites of the program folder are watched now; the hub keeps it current.
     void setWatchedSites(int count) { m_watchedSites = count; }
 
     // done runs from the event loop once the run may go on: at once when the notification waits in a group.
@@ -53,6 +56,7 @@ private:
     };
 
     NotificationQueue& m_queue;
+    QString m_programFolder;
     int m_groupSeconds = kDefaultGroupSeconds;
     int m_watchedSites = 0;
     std::vector<Waiting> m_waiting;

@@ -3,8 +3,11 @@
 #include "platform/WholeFile.h"
 #include "store/Paths.h"
 #include "store/SettingsText.h"
+#include "store/SiteSettings.h"
 
 #include <QList>
+
+#include <optional>
 
 namespace sondrel::store {
 
@@ -27,6 +30,22 @@ bool flag(QByteArrayView text, bool fallback)
     return fallback;
 }
 
+// The site number of a "[SiteN]" line as this file writes it, or 0.
+int groupSite(const QByteArray& line)
+{
+    if (!line.startsWith("[Site") || !line.endsWith(']'))
+        return 0;
+    const QByteArray digits = line.sliced(5, line.size() - 6);
+    bool ok = false;
+    const int site = digits.toInt(&ok);
+    return ok && site >= 1 && site <= kMaxSites && QByteArray::number(site) == digits ? site : 0;
+}
+
+bool validSite(int site)
+{
+    return site >= 1 && site <= kMaxSites;
+}
+
 } // namespace
 
 AlertSettingsFile::AlertSettingsFile(const QString& programFolder)
@@ -34,19 +53,16 @@ AlertSettingsFile::AlertSettingsFile(const QString& programFolder)
 {
 }
 
-std::array<AlertSettings, 3> AlertSettingsFile::parse(const QByteArray& text)
+AlertSettingsBySite AlertSettingsFile::parse(const QByteArray& text)
 {
-    std::array<AlertSettings, 3> sites{};
+    AlertSettingsBySite sites;
     const AlertSettings defaults;
     AlertSettings* slot = nullptr;
     for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
         if (line.startsWith('[')) {
-            slot = nullptr;
-            for (int i = 0; i < 3; ++i) {
-                if (line == "[Site" + QByteArray::number(i + 1) + ']')
-                    slot = &sites[i];
-            }
+            const int site = groupSite(line);
+            slot = site > 0 ? &sites[site] : nullptr;
             continue;
         }
         const qsizetype equals = line.indexOf('=');
@@ -70,20 +86,29 @@ std::array<AlertSettings, 3> AlertSettingsFile::parse(const QByteArray& text)
     return sites;
 }
 
-QByteArray AlertSettingsFile::compose(const std::array<AlertSettings, 3>& sites)
+QByteArray AlertSettingsFile::compose(const AlertSettingsBySite& sites)
 {
+    const AlertSettings defaults;
     QByteArray text;
-    for (int i = 0; i < 3; ++i) {
-        const AlertSettings& slot = sites[i];
-        if (i > 0)
+    const auto group = [&text](int site, const AlertSettings& settings) {
+        if (!text.isEmpty())
             text += '\n';
-        text += "[Site" + QByteArray::number(i + 1) + "]\n";
-        text += "FailuresBeforeAlert=" + QByteArray::number(slot.failuresBeforeAlert) + '\n';
-        text += QByteArray("SendRecoveryNotice=") + (slot.sendRecoveryNotice ? "true" : "false") + '\n';
-        text += "SuccessesBeforeRecovery=" + QByteArray::number(slot.successesBeforeRecovery) + '\n';
-        text += "RemindMinutes=" + QByteArray::number(slot.remindMinutes) + '\n';
-        text += "SlowMs=" + QByteArray::number(slot.slowMs) + '\n';
-        text += "CertificateDays=" + QByteArray::number(slot.certificateDays) + '\n';
+        text += "[Site" + QByteArray::number(site) + "]\n";
+        text += "FailuresBeforeAlert=" + QByteArray::number(settings.failuresBeforeAlert) + '\n';
+        text += QByteArray("SendRecoveryNotice=") + (settings.sendRecoveryNotice ? "true" : "false") + '\n';
+        text += "SuccessesBeforeRecovery=" + QByteArray::number(settings.successesBeforeRecovery) + '\n';
+        text += "RemindMinutes=" + QByteArray::number(settings.remindMinutes) + '\n';
+        text += "SlowMs=" + QByteArray::number(settings.slowMs) + '\n';
+        text += "CertificateDays=" + QByteArray::number(settings.certificateDays) + '\n';
+    };
+    // The Site menu's three always stand first, as they always have.
+    for (int site = 1; site <= kSiteSlots; ++site) {
+        const auto found = sites.find(site);
+        group(site, found != sites.end() ? found->second : defaults);
+    }
+    for (auto it = sites.upper_bound(kSiteSlots); it != sites.end() && it->first <= kMaxSites; ++it) {
+        if (it->second != defaults)
+            group(it->first, it->second);
     }
     return text;
 }
@@ -91,24 +116,39 @@ QByteArray AlertSettingsFile::compose(const std::array<AlertSettings, 3>& sites)
 AlertSettings AlertSettingsFile::load(int site) const
 {
     QByteArray text;
-    if (site < 1 || site > 3 || !readSettingsText(m_path, text))
+    if (!validSite(site) || !readSettingsText(m_path, text))
         return {};
-    return parse(text)[site - 1];
+    const AlertSettingsBySite sites = parse(text);
+    const auto found = sites.find(site);
+    return found != sites.end() ? found->second : AlertSettings{};
 }
 
 bool AlertSettingsFile::save(int site, const AlertSettings& settings, QString* error) const
 {
-    if (site < 1 || site > 3) {
+    return change(site, settings, error);
+}
+
+bool AlertSettingsFile::remove(int site, QString* error) const
+{
+    return change(site, std::nullopt, error);
+}
+
+bool AlertSettingsFile::change(int site, const std::optional<AlertSettings>& settings, QString* error) const
+{
+    if (!validSite(site)) {
         if (error)
-            *error = QStringLiteral("There is no site slot %1.").arg(site);
+            *error = QStringLiteral("There is no site %1.").arg(site);
         return false;
     }
     QByteArray text;
-    // The other slots are kept: a file that exists but cannot be read is not written over.
+    // The other sites are kept: a file that exists but cannot be read is not written over.
     QString reason;
     if (readSettingsText(m_path, text, &reason)) {
-        std::array<AlertSettings, 3> sites = parse(text);
-        sites[site - 1] = settings;
+        AlertSettingsBySite sites = parse(text);
+        if (settings)
+            sites[site] = *settings;
+        else if (sites.erase(site) == 0)
+            return true; // a site without a group already has the defaults
         if (platform::replaceWholeFile(m_path, compose(sites), &reason))
             return true;
     }

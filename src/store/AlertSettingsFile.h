@@ -5,7 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
+#include <map>
+#include <optional>
 
 namespace sondrel::store {
 
@@ -21,25 +22,36 @@ inline constexpr AlertLimit kRemindLimit{0, 10080};
 inline constexpr AlertLimit kSlowLimit{0, 600000};
 inline constexpr AlertLimit kCertificateDaysLimit{0, 365};
 
-// data/alerts.ini: the alert settings of the three site sites, one group each ([Site1] to [Site3]) of
-// name=value lines, readable as an INI file. It sits beside data/init.dat and leaves that file alone. A missing
-// file, group or line reads as the default; so does a value that is not a whole number in its range.
+// Alert settings by site number; a site not in the map has the defaults.
+using AlertSettingsBySite = std::map<int, AlertSettings>;
+
+// data/alerts.ini: the alert settings of every site, one group each ([Site1], [Site2], ...) of name=value lines,
+// readable as an INI file. It sits beside data/init.dat and leaves that file alone. A missing file, group or line
+// reads as the default; so does a value that is not a whole number in its range.
 class AlertSettingsFile {
 public:
     explicit AlertSettingsFile(const QString& programFolder);
 
     const QString& path() const { return m_path; }
 
-    // Slot site (1 to 3); defaults for anything that cannot be read.
+    // Site 1 to kMaxSites; defaults for anything that cannot be read.
     AlertSettings load(int site) const;
-    // Replaces the slot's settings, keeping the other sites; the file is replaced whole, so a failed write
+    // Replaces the site's settings, keeping the other sites; the file is replaced whole, so a failed write
     // leaves the earlier file. False with the reason.
     bool save(int site, const AlertSettings& settings, QString* error = nullptr) const;
+    // Drops the site's settings, so that it has the defaults again; replaces the file whole, as save does.
+    bool remove(int site, QString* error = nullptr) const;
 
-    static std::array<AlertSettings, 3> parse(const QByteArray& text);
-    static QByteArray compose(const std::array<AlertSettings, 3>& sites);
+    // Every [SiteN] group of the text with N from 1 to kMaxSites.
+    static AlertSettingsBySite parse(const QByteArray& text);
+    // Groups [Site1] to [Site3] always, in that order; after them, in ascending order, every other site whose
+    // settings differ from the defaults.
+    static QByteArray compose(const AlertSettingsBySite& sites);
 
 private:
+    // Writes settings for the site, or drops its settings when there are none.
+    bool change(int site, const std::optional<AlertSettings>& settings, QString* error) const;
+
     QString m_path;
 };
 

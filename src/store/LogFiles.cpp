@@ -53,6 +53,8 @@ void LogFiles::createnewlogfile()
     // A log still open from an earlier Start takes no more lines.
     closeAll();
     m_failureReported = false;
+    if (!m_paths.holdLogOpen)
+        QDir().mkpath(m_paths.logsFolder); // a site's own folder is made at its first run
     openNextLog();
 }
 
@@ -175,8 +177,6 @@ QString LogFiles::LogFileName() const
 
 void LogFiles::recreateRecordFile()
 {
-    if (!m_paths.holdLogOpen)
-        QDir().mkpath(m_paths.logsFolder); // a site's own folder is made at its first run
     const QString& path = m_paths.recordFile;
     QFile::remove(path);
     RecordFile(path, kLogRecordLength).ensureExists();

@@ -35,10 +35,10 @@ public:
     LogFiles(const LogFiles&) = delete;
     LogFiles& operator=(const LogFiles&) = delete;
 
-    // Advances the counter (saved before the log is created) to the next number whose log does not exist
-    // (LogFormat.h: nextLogCounter) and creates that log; no earlier log is touched. A failure leaves no log open
-    // and shows "Cannot find log.dat in the Data sub folder", or, when a symbolic link stands where a file is
-    // written, a message naming it; a message also tells when every log number is taken.
+    // A site's own logs folder is made first when it is missing. Advances the counter (saved before the log is created)
+    // to the next number whose log does not exist (LogFormat.h: nextLogCounter) and creates that log; no earlier log is
+    // touched. A failure leaves no log open and shows "Cannot find log.dat in the Data sub folder", or, when a symbolic
+    // link stands where a file is written, a message naming it; a message also tells when every log number is taken.
     void createnewlogfile();
 
     // Appends the line to the open numbered log, flushed to the system before returning, and stores it
@@ -55,7 +55,7 @@ public:
     // Full path of the numbered log last created or attempted (empty before the first).
     QString LogFileName() const;
 
-    // Deletes the record file and creates it empty (and the site's logs folder when it is missing).
+    // Deletes the record file and creates it empty.
     void recreateRecordFile();
     const LogPaths& paths() const { return m_paths; }
 

@@ -79,23 +79,37 @@ bool RecordFile::writeInPlace(int n, const QByteArray& record, QString* error) c
 
 bool RecordFile::replace(int n, const QByteArray& record, QString* error) const
 {
-    if (n < 1)
-        return fail(error, QStringLiteral("Bad record number"));
-    QByteArray content;
-    {
-        QFile existing(m_path);
-        if (existing.exists()) {
-            if (!existing.open(QIODevice::ReadOnly))
-                return fail(error, existing.errorString());
-            content = existing.readAll();
-            if (existing.error() != QFileDevice::NoError)
-                return fail(error, existing.errorString());
-        }
+    return replace({{n, record}}, error);
+}
+
+bool RecordFile::readAll(QByteArray& content, QString* error) const
+{
+    content.clear();
+    if (!ensureExists(error))
+        return false;
+    return platform::readWholeFile(m_path, content, error);
+}
+
+bool RecordFile::replace(const std::vector<std::pair<int, QByteArray>>& records, QString* error) const
+{
+    qsizetype end = 0;
+    for (const auto& [n, record] : records) {
+        if (n < 1)
+            return fail(error, QStringLiteral("Bad record number"));
+        end = qMax(end, qsizetype(n) * m_length);
     }
-    const qsizetype offset = qsizetype(n - 1) * m_length;
-    if (content.size() < offset + m_length)
-        content.append(QByteArray(offset + m_length - content.size(), '\0'));
-    content.replace(offset, m_length, record.left(m_length).leftJustified(m_length, '\0'));
+    QByteArray content;
+    if (!platform::readWholeFile(m_path, content, error))
+        return false;
+    if (content.size() < end)
+        content.append(QByteArray(end - content.size(), '\0'));
+    for (const auto& [n, record] : records)
+        content.replace(qsizetype(n - 1) * m_length, m_length, record.left(m_length).leftJustified(m_length, '\0'));
+    return platform::replaceWholeFile(m_path, content, error);
+}
+
+bool RecordFile::replaceAll(QByteArrayView content, QString* error) const
+{
     return platform::replaceWholeFile(m_path, content, error);
 }
 

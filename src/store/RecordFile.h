@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <utility>
+#include <vector>
 
 namespace sondrel::store {
 
@@ -33,6 +34,16 @@ public:
     // Writes record n by replacing the whole file at once (write a new file, then rename), so a
     // crash or a full disk leaves the earlier content whole.
     bool replace(int n, const QByteArray& record, QString* error = nullptr) const;
+
+    // Reads the whole file into content in one read. The file is created empty when missing.
+    bool readAll(QByteArray& content, QString* error = nullptr) const;
+
+    // Writes every (n, record) as replace does, all in one replacement of the whole file: either all of them are
+    // written or the file is left as it was. Where a number appears twice, its last record is written.
+    bool replace(const std::vector<std::pair<int, QByteArray>>& records, QString* error = nullptr) const;
+
+    // Replaces the whole file with content at once, as replace does.
+    bool replaceAll(QByteArrayView content, QString* error = nullptr) const;
 
 private:
     QString m_path;

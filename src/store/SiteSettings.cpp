@@ -96,6 +96,22 @@ qint16 intervalToStore(const QString& intervalText)
     return static_cast<qint16>(std::clamp(negative ? -whole : whole, kMin, kMax));
 }
 
+std::vector<int> unusedSites(const std::vector<SiteSettings>& all, qsizetype count)
+{
+    std::vector<int> sites;
+    for (int site = 1; site <= kMaxSites && qsizetype(sites.size()) < count; ++site) {
+        if (site > qsizetype(all.size()) || isUnusedSite(all[site - 1]))
+            sites.push_back(site);
+    }
+    return sites;
+}
+
+int firstUnusedSite(const std::vector<SiteSettings>& all)
+{
+    const std::vector<int> sites = unusedSites(all, 1);
+    return sites.empty() ? 0 : sites.front();
+}
+
 SiteSettingsFile::SiteSettingsFile(QString programFolder)
     : m_programFolder(std::move(programFolder))
 {
@@ -115,36 +131,102 @@ bool fail(QString* error, const QString& path, const QString& reason)
     return false;
 }
 
-bool validSlot(int slot, const QString& path, QString* error)
+bool validSite(int site, const QString& path, QString* error)
 {
-    if (slot >= 1 && slot <= kSiteSlots)
+    if (site >= 1 && site <= kMaxSites)
         return true;
-    return fail(error, path, QStringLiteral("There is no site slot %1").arg(slot));
+    return fail(error, path, QStringLiteral("There is no site %1").arg(site));
+}
+
+// Records in content, a trailing partial one included.
+qsizetype recordCount(const QByteArray& content)
+{
+    return (content.size() + kSiteSettingsLength - 1) / kSiteSettingsLength;
 }
 
 } // namespace
 
-std::optional<SiteSettings> SiteSettingsFile::load(int slot, QString* error) const
+std::optional<SiteSettings> SiteSettingsFile::load(int site, QString* error) const
 {
     const RecordFile file(path(), kSiteSettingsLength);
-    if (!validSlot(slot, file.path(), error))
+    if (!validSite(site, file.path(), error))
         return std::nullopt;
     QByteArray record;
     QString reason;
-    if (!file.read(slot, record, &reason)) {
+    if (!file.read(site, record, &reason)) {
         fail(error, file.path(), reason);
         return std::nullopt;
     }
     return decodeSiteSettings(record);
 }
 
-bool SiteSettingsFile::save(int slot, const SiteSettings& settings, QString* error) const
+bool SiteSettingsFile::save(int site, const SiteSettings& settings, QString* error) const
+{
+    return saveMany({{site, settings}}, error);
+}
+
+std::optional<std::vector<SiteSettings>> SiteSettingsFile::loadAll(QString* error) const
 {
     const RecordFile file(path(), kSiteSettingsLength);
-    if (!validSlot(slot, file.path(), error))
-        return false;
+    QByteArray content;
     QString reason;
-    if (!file.replace(slot, encodeSiteSettings(settings), &reason))
+    if (!file.readAll(content, &reason)) {
+        fail(error, file.path(), reason);
+        return std::nullopt;
+    }
+    // Bytes past the last site are no site's.
+    const qsizetype count = qMin(recordCount(content), qsizetype(kMaxSites));
+    std::vector<SiteSettings> sites;
+    sites.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        sites.push_back(decodeSiteSettings(QByteArrayView(content).sliced(i * kSiteSettingsLength)));
+    return sites;
+}
+
+bool SiteSettingsFile::saveMany(const std::vector<std::pair<int, SiteSettings>>& sites, QString* error) const
+{
+    const RecordFile file(path(), kSiteSettingsLength);
+    if (sites.empty())
+        return true;
+    std::vector<std::pair<int, QByteArray>> records;
+    records.reserve(sites.size());
+    for (const auto& [site, settings] : sites) {
+        if (!validSite(site, file.path(), error))
+            return false;
+        records.emplace_back(site, encodeSiteSettings(settings));
+    }
+    QString reason;
+    if (!file.replace(records, &reason))
+        return fail(error, file.path(), reason);
+    return true;
+}
+
+bool SiteSettingsFile::remove(int site, QString* error) const
+{
+    const RecordFile file(path(), kSiteSettingsLength);
+    if (!validSite(site, file.path(), error))
+        return false;
+    QByteArray content;
+    QString reason;
+    if (!file.readAll(content, &reason))
+        return fail(error, file.path(), reason);
+    const QByteArray before = content;
+    const qsizetype at = qsizetype(site - 1) * kSiteSettingsLength;
+    if (at < content.size()) {
+        const qsizetype length = qMin(kSiteSettingsLength, content.size() - at);
+        content.replace(at, length, QByteArray(length, '\0'));
+    }
+    qsizetype kept = recordCount(content);
+    while (kept > kSiteSlots) {
+        const qsizetype last = (kept - 1) * kSiteSettingsLength;
+        if (!isUnusedSite(decodeSiteSettings(QByteArrayView(content).sliced(last))))
+            break;
+        --kept;
+    }
+    content.truncate(qMin(content.size(), kept * kSiteSettingsLength));
+    if (content == before)
+        return true;
+    if (!file.replaceAll(content, &reason))
         return fail(error, file.path(), reason);
     return true;
 }

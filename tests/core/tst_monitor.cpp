@@ -9,11 +9,16 @@
 #include "support/PrivateNetwork.h"
 #include "support/SmtpSink.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <algorithm>
+#include <map>
 
 using namespace sondrel;
 using namespace sondrel::test;
@@ -315,6 +320,150 @@ private slots:
             QVERIFY2(messages[i].contains(attached(site.seen->lines.first(site.downAtLine))), qPrintable(messages[i]));
             QCOMPARE(messages[i].count(record), site.downAtLine);
             QCOMPARE(site.seen->messageTexts(), QStringList{QStringLiteral("Scan Stopped")});
+        }
+    }
+
+    // Sites started together check one after the other over their first interval, not in one burst. A lost
+    // connection is told once for all of them; each background run waits and checks again at its next interval,
+    // under the same check number, and goes on once the connection is back.
+    void sitesWatchedTogether_spreadTheirFirstChecks_andWaitOutALostConnection()
+    {
+        core::MonitorHub hub(m_fakes->services(), m_dir->path());
+        std::vector<std::pair<int, core::MonitorSettings>> watched;
+        for (int site = 1; site <= 4; ++site)
+            watched.emplace_back(site, watching(QStringLiteral("127.0.0.%1").arg(site), 0.4));
+        QElapsedTimer started;
+        std::vector<qint64> firstCheckMs;
+        std::vector<std::unique_ptr<MonitorRecorder>> seen;
+        for (int site = 1; site <= 4; ++site) {
+            core::Monitor& run = hub.siteRun(site);
+            seen.push_back(std::make_unique<MonitorRecorder>(run));
+            connect(&run, &core::Monitor::checkStarted, this, [&, site](const QString& number) {
+                if (number == u"1")
+                    firstCheckMs.push_back(site * 100'000 + started.elapsed());
+            });
+        }
+        started.start();
+        QCOMPARE(hub.watch(watched), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(firstCheckMs.size(), std::size_t(4), 5000);
+        for (std::size_t i = 0; i < 4; ++i)
+            QCOMPARE(firstCheckMs[i] / 100'000, qint64(i + 1)); // in the order they were started
+        QVERIFY2(firstCheckMs[3] % 100'000 >= 250, qPrintable(QString::number(firstCheckMs[3] % 100'000)));
+
+        QSignalSpy lost(&hub, &core::MonitorHub::connectionLost);
+        QSignalSpy restored(&hub, &core::MonitorHub::connectionRestored);
+        m_fakes->connection.connectResult = false;
+        const auto offline = [](const MonitorRecorder& run) {
+            return run.lines.count(QStringLiteral("Failed to connect to internet!")) >= 2;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(seen.begin(), seen.end(), [&](auto& run) { return offline(*run); }), 5000);
+        QCOMPARE(lost.size(), 1);
+        QCOMPARE(hub.watchedCount(), 4);
+        QVERIFY(seen[0]->messageTexts().isEmpty());
+        const qsizetype linesThen = seen[0]->lines.size();
+        m_fakes->connection.connectResult = true;
+        QTRY_VERIFY_WITH_TIMEOUT(seen[0]->lines.size() > linesThen && !seen[0]->lines.last().startsWith(u"Failed"),
+                                 5000);
+        QCOMPARE(restored.size(), 1);
+        // The checks that could not be made are made later under their own numbers: none is skipped.
+        int expected = 1;
+        for (const QString& line : seen[0]->lines) {
+            if (line != u"Failed to connect to internet!")
+                QCOMPARE(line.left(6).toInt(), expected++);
+        }
+        hub.stopAll();
+        QTRY_COMPARE_WITH_TIMEOUT(hub.watchedCount(), 0, 5000);
+    }
+
+    // Saved sites watched together as background runs of one hub, in a network of the test's own with a real SMTP
+    // server: nftables drops the echoes of some sites while the others answer. Each site keeps its own logs; one site
+    // alone mails exactly as a single run does, several name their site, and changes within the grouping window
+    // leave as one e-mail that carries each site's own lines.
+    void sitesWatchedTogether_mailByTheirChanges_data()
+    {
+        QTest::addColumn<int>("sites");
+        QTest::addColumn<int>("groupSeconds");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("subjects");
+        QTest::newRow("one site alone") << 1 << 2 << QStringList{"127.0.0.1"} << QStringList{"Site status"};
+        QTest::newRow("grouping off") << 3 << 0 << QStringList{"127.0.0.1", "127.0.0.3"}
+                                      << QStringList{"Site status - 127.0.0.1", "Site status - 127.0.0.3"};
+        QTest::newRow("two down together")
+            << 3 << 2 << QStringList{"127.0.0.1", "127.0.0.3"} << QStringList{"Site status - 127.0.0.1, 127.0.0.3"};
+    }
+    void sitesWatchedTogether_mailByTheirChanges()
+    {
+        QFETCH(int, sites);
+        QFETCH(int, groupSeconds);
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, subjects);
+        const QString why = privateNetwork();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
+        SmtpSink sink;
+        const QString noServer = sink.start();
+        if (!noServer.isEmpty())
+            QSKIP(qPrintable(noServer));
+        storeEmailSettings(sink.host());
+
+        RealNetwork network;
+        core::MonitorHub hub(servicesOn(network), m_dir->path());
+        hub.groups().setGroupSeconds(groupSeconds);
+        std::vector<std::pair<int, core::MonitorSettings>> watched;
+        for (int site = 1; site <= sites; ++site)
+            watched.emplace_back(site, watching(QStringLiteral("127.0.0.%1").arg(site), 0.2));
+        QCOMPARE(hub.watch(watched), sites);
+        QCOMPARE(hub.watch(watched), 0); // never a second run on a site
+        std::map<QString, std::unique_ptr<MonitorRecorder>> seen;
+        std::map<QString, int> downAtLine;
+        for (int site = 1; site <= sites; ++site) {
+            core::Monitor* run = hub.runningSite(site);
+            QVERIFY(run && run == hub.existingSiteRun(site));
+            const QString address = run->settings().webAddress;
+            seen[address] = std::make_unique<MonitorRecorder>(*run);
+            connect(run, &core::Monitor::siteChanged, this,
+                    [&, address] { downAtLine.emplace(address, int(seen[address]->lines.size())); });
+        }
+        const auto noRuleLeft = qScopeGuard([] { runCommand("nft", {"delete", "table", "ip", "outage"}); });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(seen.begin(), seen.end(), [](auto& each) { return each.second->lines.size() >= 2; }), 10000);
+        QCOMPARE(runCommand("nft", {"-f", "-"},
+                            ("table ip outage {\n chain input {\n type filter hook input priority 0;\n ip daddr { " +
+                             dropped.join(u", ") + " } icmp type echo-request drop\n }\n}\n")
+                                .toLatin1()),
+                 QString());
+        QTRY_COMPARE_WITH_TIMEOUT(int(downAtLine.size()), int(dropped.size()), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(sink.messages().size()), int(subjects.size()), 20000);
+        hub.stopAll();
+        QTRY_COMPARE_WITH_TIMEOUT(hub.watchedCount(), 0, 5000);
+
+        // Changes that happen together may be seen in either order: subjects are compared with their sites sorted.
+        static const QRegularExpression subjectLine(QStringLiteral("Subject: ?([^\\r]*)\\r\\n"));
+        QStringList got;
+        for (const QString& message : sink.messages()) {
+            QString subject = subjectLine.match(message).captured(1);
+            if (const qsizetype at = subject.indexOf(QStringLiteral(" - ")); at >= 0) {
+                QStringList named = subject.mid(at + 3).split(QStringLiteral(", "));
+                named.sort();
+                subject = subject.left(at + 3) + named.join(QStringLiteral(", "));
+            }
+            got.append(subject);
+            for (const QString& address : dropped) {
+                // The lines up to the failing check, from the site's own record file.
+                if (sites == 1 || subject.contains(address))
+                    QVERIFY2(message.contains(attached(seen[address]->lines.first(downAtLine[address]))),
+                             qPrintable(message));
+            }
+        }
+        got.sort();
+        QCOMPARE(got, subjects);
+        for (int site = 1; site <= sites; ++site) {
+            // Every line shown reached the site's own numbered log, which no run holds open any more.
+            QFile log(m_dir->filePath(QStringLiteral("logs/site-%1/000001.log").arg(site)));
+            QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+            const QString address = QStringLiteral("127.0.0.%1").arg(site);
+            QCOMPARE(log.readAll().count("\r\n"), seen[address]->lines.size());
+            QCOMPARE(seen[address]->messageTexts(), QStringList{QStringLiteral("Scan Stopped")});
         }
     }
 

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace sondrel::store;
 using sondrel::mail::EmailSettingsFile;
 using sondrel::mail::MailSecurity;
@@ -42,6 +44,44 @@ SiteSettings sample()
 {
     return {QStringLiteral("www.example.org"), QStringLiteral("Hello"), 60, QStringLiteral("Welcome"), -1, -1, -1, 0};
 }
+
+// What the many-site tests keep as site n: every field differs from site to site.
+SiteSettings numbered(int n)
+{
+    return {QStringLiteral("site%1.example").arg(n),
+            QStringLiteral("Packet %1").arg(n),
+            qint16(n),
+            QStringLiteral("Welcome %1").arg(n),
+            qint16(n % 2 ? -1 : 0),
+            -1,
+            0,
+            qint16(n % 3 ? 0 : -1)};
+}
+
+// Today's data/alerts.ini after site 2 alone was saved with these settings.
+constexpr char kAlertsSite2Saved[] = "[Site1]\n"
+                                     "FailuresBeforeAlert=1\n"
+                                     "SendRecoveryNotice=false\n"
+                                     "SuccessesBeforeRecovery=1\n"
+                                     "RemindMinutes=0\n"
+                                     "SlowMs=0\n"
+                                     "CertificateDays=0\n"
+                                     "\n"
+                                     "[Site2]\n"
+                                     "FailuresBeforeAlert=3\n"
+                                     "SendRecoveryNotice=true\n"
+                                     "SuccessesBeforeRecovery=2\n"
+                                     "RemindMinutes=60\n"
+                                     "SlowMs=1500\n"
+                                     "CertificateDays=14\n"
+                                     "\n"
+                                     "[Site3]\n"
+                                     "FailuresBeforeAlert=1\n"
+                                     "SendRecoveryNotice=false\n"
+                                     "SuccessesBeforeRecovery=1\n"
+                                     "RemindMinutes=0\n"
+                                     "SlowMs=0\n"
+                                     "CertificateDays=0\n";
 
 } // namespace
 
@@ -141,7 +181,131 @@ private slots:
         QCOMPARE(readAll(initDat()).sliced(775), encodeSiteSettings(sample()) + encodeSiteSettings(third));
         QCOMPARE(*file.load(2), sample());
         QCOMPARE(*file.load(3), third);
-        QVERIFY(!file.save(4, third, &error));
+        QVERIFY(!file.save(kMaxSites + 1, third, &error));
+    }
+
+    void tenThousandSites_areSavedInOneWrite_andTheFirstThreeKeepTheirBytes()
+    {
+        SiteSettingsFile file(m_folder);
+        QString error;
+        for (int site = 1; site <= kSiteSlots; ++site)
+            QVERIFY(file.save(site, numbered(site)));
+        const QByteArray firstThree = readAll(initDat());
+        QCOMPARE(firstThree.size(), 3 * 775);
+
+        std::vector<std::pair<int, SiteSettings>> many;
+        std::vector<SiteSettings> expected;
+        for (int site = 1; site <= 10000; ++site) {
+            expected.push_back(numbered(site));
+            if (site > kSiteSlots)
+                many.emplace_back(site, numbered(site));
+        }
+        // One number out of range and nothing is written.
+        many.emplace_back(kMaxSites + 1, sample());
+        QVERIFY(!file.saveMany(many, &error));
+        QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+        QCOMPARE(readAll(initDat()), firstThree);
+        many.pop_back();
+
+        QVERIFY2(file.saveMany(many, &error), qPrintable(error));
+        const QByteArray bytes = readAll(initDat());
+        QCOMPARE(bytes.size(), 10000 * 775);
+        QCOMPARE(bytes.first(2325), firstThree);
+        QCOMPARE(bytes.sliced(9999 * 775), encodeSiteSettings(numbered(10000)));
+
+        const std::optional<std::vector<SiteSettings>> all = file.loadAll(&error);
+        QVERIFY2(all, qPrintable(error));
+        QCOMPARE(all->size(), expected.size());
+        QVERIFY(*all == expected);
+        QCOMPARE(*file.load(10000), numbered(10000));
+        QCOMPARE(*file.load(kMaxSites), SiteSettings{});
+        QCOMPARE(firstUnusedSite(*all), 10001);
+        for (const int site : {0, kMaxSites + 1}) {
+            QVERIFY(!file.load(site, &error));
+            QVERIFY(!file.save(site, sample(), &error));
+            QVERIFY(!file.remove(site, &error));
+            QVERIFY2(error.startsWith(initDat() + QStringLiteral(": ")), qPrintable(error));
+        }
+        QCOMPARE(readAll(initDat()), bytes);
+
+        // A trailing partial record reads as padded with zero bytes.
+        QFile out(initDat());
+        QVERIFY(out.resize(3 * 775 + 9));
+        QCOMPARE(file.loadAll()->size(), std::size_t(4));
+        QCOMPARE(file.loadAll()->back().webAddress, QStringLiteral("site4.exa"));
+    }
+
+    // Sites 1, 2, 4 and 6 are in use; 3 is all zero bytes and 5 has no web address.
+    void remove_clearsTheRecordAndCutsUnusedOnesAtTheEnd_data()
+    {
+        QTest::addColumn<QList<int>>("removed");
+        QTest::addColumn<int>("records");
+        QTest::newRow("in the middle") << QList<int>{4} << 6;
+        QTest::newRow("at the end") << QList<int>{6} << 4;
+        QTest::newRow("at the end after the middle") << QList<int>{4, 6} << 3;
+        QTest::newRow("one of the first three") << QList<int>{2} << 6;
+        QTest::newRow("every site") << QList<int>{1, 2, 4, 6} << 3;
+        QTest::newRow("past the end") << QList<int>{100} << 6;
+    }
+    void remove_clearsTheRecordAndCutsUnusedOnesAtTheEnd()
+    {
+        QFETCH(QList<int>, removed);
+        QFETCH(int, records);
+        SiteSettingsFile file(m_folder);
+        SiteSettings noAddress = numbered(5);
+        noAddress.webAddress.clear();
+        QVERIFY(
+            file.saveMany({{1, numbered(1)}, {2, numbered(2)}, {4, numbered(4)}, {5, noAddress}, {6, numbered(6)}}));
+        const QByteArray before = readAll(initDat());
+        QCOMPARE(firstUnusedSite(*file.loadAll()), 3);
+
+        QString error;
+        for (const int site : removed)
+            QVERIFY2(file.remove(site, &error), qPrintable(error));
+        const QByteArray after = readAll(initDat());
+        QCOMPARE(after.size(), records * 775);
+        for (int site = 1; site <= records; ++site) {
+            const QByteArray record = after.sliced((site - 1) * 775, 775);
+            QCOMPARE(record, removed.contains(site) ? QByteArray(775, '\0') : before.sliced((site - 1) * 775, 775));
+        }
+        const std::vector<SiteSettings> all = *file.loadAll();
+        QCOMPARE(qsizetype(all.size()), records);
+        QCOMPARE(firstUnusedSite(all), std::min(3, *std::min_element(removed.begin(), removed.end())));
+    }
+
+    void alertsOfTheFirstThreeSites_composeAsBefore_andFurtherSitesAreKept()
+    {
+        const QString alertsIni = m_folder + QStringLiteral("/data/alerts.ini");
+        AlertSettingsFile file(m_folder);
+        const AlertSettings second{3, true, 2, 60, 1500, 14};
+        QVERIFY(file.save(2, second));
+        QCOMPARE(readAll(alertsIni), QByteArray(kAlertsSite2Saved));
+        QCOMPARE(AlertSettingsFile::compose({{2, second}, {4, AlertSettings{}}}), QByteArray(kAlertsSite2Saved));
+
+        const AlertSettings far{1, false, 1, 0, 800, 0};
+        QString error;
+        QVERIFY2(file.save(5000, far, &error), qPrintable(error));
+        const QByteArray withFar = QByteArray(kAlertsSite2Saved) +
+                                   "\n[Site5000]\nFailuresBeforeAlert=1\nSendRecoveryNotice=false\n"
+                                   "SuccessesBeforeRecovery=1\nRemindMinutes=0\nSlowMs=800\nCertificateDays=0\n";
+        QCOMPARE(readAll(alertsIni), withFar);
+        QVERIFY(file.save(2, second));
+        QCOMPARE(readAll(alertsIni), withFar);
+        QCOMPARE(file.load(5000), far);
+
+        QVERIFY(file.remove(5000, &error));
+        QCOMPARE(readAll(alertsIni), QByteArray(kAlertsSite2Saved));
+        QVERIFY(file.remove(2, &error));
+        QCOMPARE(file.load(2), AlertSettings{});
+        QVERIFY(!file.save(kMaxSites + 1, far, &error));
+        QVERIFY(!file.remove(0, &error));
+
+        // Only groups named as they are written, for sites 1 to kMaxSites, are read.
+        const auto parsed = AlertSettingsFile::parse("[Site7]\nSlowMs=5\n[Site07]\nSlowMs=9\n[Site32768]\nSlowMs=9\n"
+                                                     "[Site32767]\r\nSlowMs=6\r\n");
+        QCOMPARE(parsed.size(), std::size_t(2));
+        QCOMPARE(parsed.at(7).slowMs, 5);
+        QCOMPARE(parsed.at(kMaxSites).slowMs, 6);
     }
 
     void loadCorruptOrTruncatedFile_givesWhatIsThere()
