@@ -5,6 +5,8 @@
 #include "app/DesktopNotifications.h"
 #include "app/FormGeometry.h"
 #include "app/SendMailWindow.h"
+#include "app/SiteListModel.h"
+#include "app/SitesWindow.h"
 #include "app/StatusFaces.h"
 #include "app/TrayIcon.h"
 #include "app/Version.h"
@@ -78,6 +80,7 @@ MainWindow::MainWindow(platform::Services services, const QString& executableDir
     , m_hub(std::make_unique<core::MonitorHub>(services, m_programFolder))
     , m_ownRun(&m_hub->addRun())
     , m_monitor(m_ownRun)
+    , m_sites(std::make_unique<SiteListModel>(*m_hub, *m_ownRun, services.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sondrel " SONDREL_VERSION));
@@ -96,8 +99,10 @@ MainWindow::~MainWindow()
 {
     delete m_emailWindow;
     delete m_chartWindow;
+    delete m_sitesWindow;
     // The run and its pending operations go before the controls they report to.
     m_monitor->disconnect(this);
+    m_sites.reset();
     m_hub.reset();
 }
 
@@ -248,6 +253,7 @@ void MainWindow::buildMenus()
 
     mnuView = menuBar()->addMenu(tr("View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuSites = addMenuItem(mnuView, tr("Sites"), "mnuSites", &MainWindow::mnuSites_Click);
     mnuChart = addMenuItem(mnuView, tr("Latency Chart"), "mnuChart", &MainWindow::mnuChart_Click);
     mnuNotify = addMenuItem(mnuView, tr("Desktop Notifications"), "mnuNotify", &MainWindow::mnuNotify_Click);
     mnuNotify->setCheckable(true);
@@ -306,6 +312,7 @@ void MainWindow::setOwnRunSite(int site)
 {
     m_ownRunSite = site;
     m_hub->setSite(*m_ownRun, site);
+    m_sites->setWindowRunSite(site);
 }
 
 void MainWindow::connectMonitor()
@@ -648,6 +655,23 @@ void MainWindow::mnuChart_Click()
     m_chartWindow->activateWindow();
 }
 
+void MainWindow::mnuSites_Click()
+{
+    if (!m_sitesWindow) {
+        m_sitesWindow =
+            new SitesWindow(m_services, m_programFolder, *m_hub, *m_sites, [this] { return storedFields(); });
+        connect(m_sitesWindow, &SitesWindow::openRequested, this, [this](int site) {
+            openSite(site);
+            show();
+            raise();
+            activateWindow();
+        });
+    }
+    m_sitesWindow->show();
+    m_sitesWindow->raise();
+    m_sitesWindow->activateWindow();
+}
+
 void MainWindow::setUpDesktop()
 {
     m_desktopNotifications = new DesktopNotifications(*m_ownRun, m_services.notifier, m_programFolder, this);
@@ -705,8 +729,12 @@ store::SiteSettings MainWindow::storedFields() const
 void MainWindow::savesettings(int site)
 {
     QString error;
-    if (!store::SiteSettingsFile(m_programFolder).save(site, storedFields(), &error))
+    const store::SiteSettings settings = storedFields();
+    if (!store::SiteSettingsFile(m_programFolder).save(site, settings, &error)) {
         m_services.messages.show(error, platform::applicationTitle(), platform::MessageIcon::Exclamation);
+        return;
+    }
+    m_sites->updateSite(site, settings);
 }
 
 void MainWindow::getsitesettings(int site)

@@ -30,6 +30,8 @@ class AlertsWindow;
 class ChartWindow;
 class DesktopNotifications;
 class SendMailWindow;
+class SiteListModel;
+class SitesWindow;
 class TrayIcon;
 
 // The main window: the site's settings in its fields, the run's results, and the buttons and menus
@@ -74,6 +76,7 @@ private slots:
     void mnuHelp_Click();
     void mnuAlerts_Click();
     void mnuChart_Click();
+    void mnuSites_Click();
     void mnuNotify_Click();
     void mnuSnooze1_Click();
     void mnuSnooze4_Click();
@@ -168,6 +171,7 @@ private:
     QAction* mnu3 = nullptr;
     QAction* mnuAlerts = nullptr; // "Alert Settings"
     QMenu* mnuView = nullptr;
+    QAction* mnuSites = nullptr;  // "Sites"
     QAction* mnuChart = nullptr;  // "Latency Chart"
     QAction* mnuNotify = nullptr; // "Desktop Notifications", checkable
     QMenu* mnuSnooze = nullptr;   // "Snooze Alerts"
@@ -193,6 +197,8 @@ private:
     QLabel* lblSnooze = nullptr;            // "Alerts snoozed until ...", hidden when not snoozed
     QLabel* lblOutbox = nullptr;            // notifications waiting to be sent again, hidden when none wait
     QPointer<ChartWindow> m_chartWindow;    // "Latency Chart"
+    std::unique_ptr<SiteListModel> m_sites; // every saved site with what its run told, for the Sites window and tray
+    QPointer<SitesWindow> m_sitesWindow;    // "Sites", kept once opened
     bool m_interactiveEmail = false;        // the e-mail window is open and the main window waits for it
     bool m_ending = false;
     DesktopNotifications* m_desktopNotifications = nullptr;
