@@ -11,16 +11,27 @@ const QString kIconName = QStringLiteral("io.github.sondrel.Sondrel");
 
 } // namespace
 
-DesktopNotifications::DesktopNotifications(core::Monitor& monitor, platform::DesktopNotifier& notifier,
-                                           const QString& programFolder, QObject* parent)
+DesktopNotifications::DesktopNotifications(core::Monitor& windowRun, core::MonitorHub& hub,
+                                           platform::DesktopNotifier& notifier, const QString& programFolder,
+                                           QObject* parent)
     : QObject(parent)
-    , m_monitor(monitor)
     , m_notifier(notifier)
     , m_file(programFolder)
 {
     m_on = m_file.notificationsOn();
-    connect(&monitor, &core::Monitor::resultLineAdded, this, [this](const QString& line) { m_lastLine = line; });
-    connect(&monitor, &core::Monitor::siteChanged, this, &DesktopNotifications::siteChanged);
+    observe(windowRun);
+    connect(&hub, &core::MonitorHub::siteRunCreated, this, [this](int, core::Monitor* run) { observe(*run); });
+}
+
+void DesktopNotifications::observe(core::Monitor& run)
+{
+    const core::Monitor* source = &run;
+    connect(&run, &core::Monitor::resultLineAdded, this, [this, source](const QString& line) {
+        m_lastLineRun = source;
+        m_lastLine = line;
+    });
+    connect(&run, &core::Monitor::siteChanged, this,
+            [this, source](core::SiteChange change) { siteChanged(*source, change); });
 }
 
 bool DesktopNotifications::setOn(bool on, QString* error)
@@ -52,13 +63,13 @@ QString DesktopNotifications::summaryFor(core::SiteChange change, const QString&
     return site;
 }
 
-void DesktopNotifications::siteChanged(core::SiteChange change)
+void DesktopNotifications::siteChanged(const core::Monitor& run, core::SiteChange change)
 {
     if (!m_on)
         return;
+    const QString line = m_lastLineRun == &run ? m_lastLine : QString();
     // The body may be read as markup; a result line is plain text.
-    m_notifier.notify(summaryFor(change, m_monitor.settings().webAddress.trimmed()), m_lastLine.toHtmlEscaped(),
-                      kIconName);
+    m_notifier.notify(summaryFor(change, run.settings().webAddress.trimmed()), line.toHtmlEscaped(), kIconName);
 }
 
 } // namespace sondrel::app

@@ -674,10 +674,10 @@ void MainWindow::mnuSites_Click()
 
 void MainWindow::setUpDesktop()
 {
-    m_desktopNotifications = new DesktopNotifications(*m_ownRun, m_services.notifier, m_programFolder, this);
+    m_desktopNotifications = new DesktopNotifications(*m_ownRun, *m_hub, m_services.notifier, m_programFolder, this);
     mnuNotify->setChecked(m_desktopNotifications->isOn());
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_tray = new TrayIcon(*this, *m_ownRun, {actStart, actStop, actExit});
+        m_tray = new TrayIcon(*this, *m_ownRun, *m_sites, {actStart, actStop, actExit});
 }
 
 void MainWindow::mnuNotify_Click()

@@ -28,10 +28,41 @@ QPixmap trayPicture(Face face, bool pageTextMissing)
     return pixmap;
 }
 
-TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Commands commands)
+QString sitesCountLine(const SiteListModel::Counts& counts)
+{
+    QString line = (counts.up == 1 ? QStringLiteral("1 site up") : QStringLiteral("%1 sites up").arg(counts.up)) +
+                   QStringLiteral(", %1 down").arg(counts.down);
+    if (counts.down == 0)
+        return line;
+    line += QStringLiteral(": ") + counts.firstDown.join(QStringLiteral(", "));
+    if (const int more = counts.down - int(counts.firstDown.size()); more > 0)
+        line += QStringLiteral(" and %1 more").arg(more);
+    return line;
+}
+
+namespace {
+
+Face faceOf(SiteState state)
+{
+    return state == SiteState::NotAnswering   ? Face::Sad
+           : state == SiteState::NoConnection ? Face::Straight
+                                              : Face::Smiling;
+}
+
+// The worse of two faces: a site not answering, then a missing connection.
+Face worse(Face a, Face b)
+{
+    auto rank = [](Face face) { return face == Face::Sad ? 2 : face == Face::Straight ? 1 : 0; };
+    return rank(a) >= rank(b) ? a : b;
+}
+
+} // namespace
+
+TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, const SiteListModel& sites, Commands commands)
     : QSystemTrayIcon(&window)
     , m_window(window)
     , m_monitor(monitor)
+    , m_sites(sites)
     , m_menu(std::make_unique<QMenu>())
 {
     setObjectName(QStringLiteral("trayIcon"));
@@ -71,6 +102,7 @@ TrayIcon::TrayIcon(MainWindow& window, core::Monitor& monitor, Commands commands
         m_pageTextMissing = token != core::kBlankToken && token != probe::kTokenOk;
         refreshSoon();
     });
+    connect(&sites, &SiteListModel::summaryChanged, this, &TrayIcon::refreshSoon);
     refresh();
     show();
 }
@@ -104,18 +136,31 @@ void TrayIcon::refreshSoon()
 
 void TrayIcon::refresh()
 {
-    const std::pair picture{m_face, m_pageTextMissing};
+    // With only the window's run the tray tells that run, going on or ended; with background runs, every run going
+    // on, the window's among them while it runs.
+    const SiteListModel::Counts counts = m_sites.counts();
+    const bool sitesWatched = counts.watchedInBackground > 0;
+    const bool windowRunShown = !sitesWatched || m_monitor.isRunning();
+    Face face = windowRunShown ? m_face : Face::Smiling;
+    if (sitesWatched)
+        face = worse(face, faceOf(counts.worst));
+    const bool pageTextMissing = windowRunShown && m_pageTextMissing;
+    const std::pair picture{face, pageTextMissing};
     if (picture != m_picture) {
         m_picture = picture;
-        setIcon(QIcon(trayPicture(m_face, m_pageTextMissing)));
+        setIcon(QIcon(trayPicture(face, pageTextMissing)));
     }
     QStringList tip{QStringLiteral("Sondrel")};
-    if (!m_statusText.isEmpty())
-        tip.append(m_statusText);
-    if (!m_lastLine.isEmpty())
-        tip.append(m_lastLine);
-    if (m_pageTextMissing)
-        tip.append(tr("The main site string was not found on the page"));
+    if (sitesWatched)
+        tip.append(sitesCountLine(counts));
+    if (windowRunShown) {
+        if (!m_statusText.isEmpty())
+            tip.append(m_statusText);
+        if (!m_lastLine.isEmpty())
+            tip.append(m_lastLine);
+        if (m_pageTextMissing)
+            tip.append(tr("The main site string was not found on the page"));
+    }
     setToolTip(tip.join(u'\n'));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SiteListModel.h"
 #include "app/StatusFaces.h"
 #include "core/Monitor.h"
 
@@ -21,8 +22,14 @@ class MainWindow;
 // main site string.
 QPixmap trayPicture(Face face, bool pageTextMissing);
 
+// What the tray tells of the sites watched: "3 sites up, 2 down: a.example, b.example", naming the first few down
+// and counting the rest.
+QString sitesCountLine(const SiteListModel::Counts& counts);
+
 // The program in the desktop's system tray: the status face, a tooltip with the status text and the latest result
-// line, and a menu whose Start, Stop and Exit are the window's own commands, the ones its buttons trigger.
+// line, and a menu whose Start, Stop and Exit are the window's own commands, the ones its buttons trigger. While
+// sites are watched in the background the face is the worst of all runs going on, and the tooltip counts the sites
+// up and down.
 class TrayIcon final : public QSystemTrayIcon {
     Q_OBJECT
 public:
@@ -32,7 +39,8 @@ public:
         QAction* stop;
         QAction* exit;
     };
-    TrayIcon(MainWindow& window, core::Monitor& monitor, Commands commands);
+    // monitor is the window's own run; sites tells what every saved site's run reports.
+    TrayIcon(MainWindow& window, core::Monitor& monitor, const SiteListModel& sites, Commands commands);
     ~TrayIcon() override;
 
     // Brings the main window to the front.
@@ -45,6 +53,7 @@ private:
 
     MainWindow& m_window;
     core::Monitor& m_monitor;
+    const SiteListModel& m_sites;
     std::unique_ptr<QMenu> m_menu;
     Face m_face = Face::Smiling;
     bool m_pageTextMissing = false;

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/TrayIcon.h"
 #include "platform/FreedesktopNotifier.h"
+#include "store/SiteSettings.h"
 #include "support/AppFixture.h"
 
 #include <QAction>
@@ -200,6 +201,58 @@ private slots:
         m_window.reset();
         QVERIFY(!control<QAction>(openWindow(), "mnuNotify")->isChecked());
         QVERIFY(m_fakes->messages.texts().isEmpty());
+    }
+
+    void sitesWatchedInTheBackground_shareTheTray_andEachNotificationNamesItsSite()
+    {
+        QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+        NotificationServer server;
+        QVERIFY(server.start());
+        m_fakes->notifier = &m_notifier;
+        // Two sites answer, four have names that do not resolve; each is checked every second.
+        std::vector<std::pair<int, store::SiteSettings>> sites;
+        for (int site = 1; site <= 6; ++site) {
+            store::SiteSettings settings;
+            settings.webAddress = site <= 2 ? QStringLiteral("up%1.example.test").arg(site)
+                                            : QStringLiteral("down%1.example.test").arg(site);
+            settings.interval = 1;
+            sites.emplace_back(site, settings);
+            m_fakes->resolver.table.insert(QStringLiteral("up%1.example.test").arg(site), QStringLiteral("127.0.0.1"));
+        }
+        QVERIFY(store::SiteSettingsFile(m_dir->path()).saveMany(sites));
+        app::MainWindow& w = openWindow();
+        auto* tray = w.findChild<QSystemTrayIcon*>(QStringLiteral("trayIcon"));
+        QVERIFY(tray);
+        const QString windowTip = tray->toolTip();
+        control<QAction>(w, "mnuNotify")->trigger();
+        control<QAction>(w, "mnuSites")->trigger();
+        QWidget* sitesWindow = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QStringLiteral("frmSites"))
+                sitesWindow = top;
+        }
+        QVERIFY(sitesWindow);
+
+        QTest::mouseClick(control<QPushButton>(*sitesWindow, "cmdWatchAll"), Qt::LeftButton);
+        QTRY_COMPARE(picture(tray->icon()), face(app::Face::Sad, false));
+        QTRY_COMPARE(tray->toolTip(), QStringLiteral("Sondrel\n2 sites up, 4 down: down3.example.test, "
+                                                     "down4.example.test, down5.example.test and 1 more"));
+        awaitDelivery(server);
+        QStringList summaries;
+        for (const NotificationServer::Call& call : std::as_const(server.calls)) {
+            summaries.append(call.summary);
+            QVERIFY(call.body.contains(QStringLiteral("Failed to ping!")));
+        }
+        summaries.sort();
+        QCOMPARE(summaries,
+                 (QStringList{"down3.example.test is not answering", "down4.example.test is not answering",
+                              "down5.example.test is not answering", "down6.example.test is not answering"}));
+
+        // When they end the tray tells the window's own run again, as before.
+        QTest::mouseClick(control<QPushButton>(*sitesWindow, "cmdStopAll"), Qt::LeftButton);
+        QTRY_COMPARE(w.hub().watchedCount(), 0);
+        QTRY_COMPARE(tray->toolTip(), windowTip);
+        QCOMPARE(picture(tray->icon()), face(app::Face::Smiling, false));
     }
 
     void notifications_neverHoldTheRun_data()
