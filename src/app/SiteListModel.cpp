@@ -211,15 +211,6 @@ SiteListModel::Row* SiteListModel::rowForSite(int site)
     return row < 0 ? nullptr : &m_rows[std::size_t(row)];
 }
 
-QStringList SiteListModel::addresses() const
-{
-    QStringList all;
-    all.reserve(qsizetype(m_rows.size()));
-    for (const Row& row : m_rows)
-        all.append(row.address);
-    return all;
-}
-
 void SiteListModel::rebuildIndex()
 {
     m_rowOfSite.assign(m_rows.empty() ? 0 : std::size_t(m_rows.back().site) + 1, -1);

@@ -61,8 +61,6 @@ public:
     int rowOf(int site) const;
     const QString& addressAt(int row) const { return m_rows[std::size_t(row)].address; }
     bool isWatchedAt(int row) const { return m_rows[std::size_t(row)].watched; }
-    SiteState stateAt(int row) const { return m_rows[std::size_t(row)].state; }
-    QStringList addresses() const;
 
     struct Counts {
         int sites = 0;

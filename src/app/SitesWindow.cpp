@@ -40,6 +40,16 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption)
     return widget;
 }
 
+QStringList savedAddresses(const std::vector<store::SiteSettings>& all)
+{
+    QStringList saved;
+    for (const store::SiteSettings& each : all) {
+        if (!store::isUnusedSite(each))
+            saved.append(each.webAddress.trimmed());
+    }
+    return saved;
+}
+
 QString siteName(int site, const QString& address)
 {
     return QStringLiteral("site %1 (%2)").arg(site).arg(address);
@@ -279,11 +289,7 @@ void SitesWindow::addSite(const QString& address)
     const std::optional<std::vector<store::SiteSettings>> all = loadSites();
     if (!all)
         return;
-    QStringList saved;
-    for (const store::SiteSettings& each : *all) {
-        if (!store::isUnusedSite(each))
-            saved.append(each.webAddress.trimmed());
-    }
+    const QStringList saved = savedAddresses(*all);
     // The address is taken as an imported line would be: as typed, or not at all.
     const core::SiteImport checked = core::parseSiteList(address.toUtf8(), saved);
     if (!checked.refused.isEmpty()) {
@@ -345,11 +351,7 @@ void SitesWindow::importFile(const QString& path)
     const std::optional<std::vector<store::SiteSettings>> all = loadSites();
     if (!all)
         return;
-    QStringList saved;
-    for (const store::SiteSettings& each : *all) {
-        if (!store::isUnusedSite(each))
-            saved.append(each.webAddress.trimmed());
-    }
+    const QStringList saved = savedAddresses(*all);
     const core::SiteImport list = core::parseSiteList(content, saved);
     const std::vector<int> numbers = store::unusedSites(*all, list.addresses.size());
 
