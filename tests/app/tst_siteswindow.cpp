@@ -135,6 +135,18 @@ private slots:
     {
         app::MainWindow& w = open();
         QCOMPARE(rows()->rowCount(), 0);
+        QCOMPARE(control<QAction>(w, "mnuSites")->text(), QStringLiteral("Sites"));
+        QCOMPARE(m_sites->windowTitle(), QStringLiteral("Sites"));
+        const std::pair<const char*, const char*> buttons[] = {
+            {"cmdWatchAll", "Watch All"}, {"cmdStopAll", "Stop All"}, {"cmdAddSite", "Add"},
+            {"cmdRemoveSite", "Remove"},  {"cmdOpenSite", "Open"},    {"cmdImportSites", "Import"}};
+        for (const auto& [name, caption] : buttons)
+            QCOMPARE(control<QPushButton>(*m_sites, name)->text(), QLatin1String(caption));
+        QStringList headers;
+        for (int section = 0; section < rows()->columnCount(); ++section)
+            headers.append(rows()->headerData(section, Qt::Horizontal).toString());
+        QCOMPARE(headers, (QStringList{"Watch", "Site", "Web Address", "State", "Last Result", "Average", "Success",
+                                       "Changed"}));
         QByteArray list = siteList(50);
         list.insert(0, "# my sites\n\nnot an address\n");
         list += "ftp://files.example.test\n" + answering(1).toUpper().toUtf8() + "\n";
