@@ -102,8 +102,11 @@ bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
         return false;
     m_settings = settings;
     m_alerts->setSettings(settings);
-    m_logFiles->createnewlogfile();
-    m_logFiles->recreateRecordFile();
+    // A run whose first check waits renews its logs when that check begins, so that thousands of sites started
+    // together spread that work over their first interval too.
+    m_logsDue = firstCheckMs > 0 && m_options.site > 0;
+    if (!m_logsDue)
+        renewLogs();
 
     if (store::trimSpaces(settings.webAddress).isEmpty()) {
         raise(QStringLiteral("You have not entered a web url to check!"));
@@ -139,6 +142,13 @@ bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
     emit runStarted();
     nextPass();
     return true;
+}
+
+void Monitor::renewLogs()
+{
+    m_logsDue = false;
+    m_logFiles->createnewlogfile();
+    m_logFiles->recreateRecordFile();
 }
 
 void Monitor::stop()
@@ -231,6 +241,8 @@ void Monitor::waitStep()
 void Monitor::check()
 {
     m_phase = Phase::Checking;
+    if (m_logsDue)
+        renewLogs();
     const bool connected = openinternetconnection(m_services.connection);
     emit connectionChecked(connected);
     if (!connected) {

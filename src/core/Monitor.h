@@ -89,6 +89,7 @@ private:
     enum class Phase { Idle, Waiting, Checking, Ending };
 
     void raise(const QString& text, std::function<void()> afterAnswer = {}); // the run waits when afterAnswer
+    void renewLogs(); // a new numbered log and an empty record file
     void nextPass();
     void waitStep();
     void check();
@@ -117,6 +118,7 @@ private:
     QTimer m_timer;
     qint64 m_waitStart = 0;
     int m_firstCheckMs = 0;
+    bool m_logsDue = false;              // the logs are renewed when the first check begins
     quint64 m_cycle = 0;                 // counts checks, so that a late callback of a dropped one is ignored
     bool m_pageFetched = false;          // the latest check fetched the page
     std::optional<qint64> m_pageFetchMs; // request to last byte, when the whole page arrived

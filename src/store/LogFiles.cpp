@@ -15,13 +15,13 @@ namespace sondrel::store {
 LogPaths LogPaths::ofProgram(const QString& programFolder)
 {
     return {dataFile(programFolder, QStringLiteral("log.dat")), logsFile(programFolder, QString()).chopped(1),
-            logsFile(programFolder, QStringLiteral("tmp.log")), true};
+            logsFile(programFolder, QStringLiteral("tmp.log")), true, true};
 }
 
 LogPaths LogPaths::ofSite(const QString& programFolder, int site)
 {
     const QString folder = logsFile(programFolder, QStringLiteral("site-%1").arg(site));
-    return {folder + QStringLiteral("/log.dat"), folder, folder + QStringLiteral("/tmp.log"), false};
+    return {folder + QStringLiteral("/log.dat"), folder, folder + QStringLiteral("/tmp.log"), false, false};
 }
 
 LogFiles::LogFiles(QString programFolder, platform::MessageBoxes& messages)
@@ -90,7 +90,7 @@ void LogFiles::openNextLog()
                         .arg(numberedLogName(1), numberedLogName(kLastLogNumber)));
     }
     writeInt16(record, 0, *counter);
-    if (!counterFile.replace(1, record, &reason))
+    if (!(m_paths.syncCounter ? counterFile.replace(1, record, &reason) : counterFile.writeInPlace(1, record, &reason)))
         return failed(counterFile.path(), reason);
 
     m_logFileName = m_paths.logsFolder + u'/' + numberedLogName(*counter);

@@ -16,12 +16,16 @@ struct LogPaths {
     QString logsFolder;      // holds NNNNNN.log
     QString recordFile;      // 200-byte records, the current run's lines by check number
     bool holdLogOpen = true; // false: the numbered log is opened for each line and closed again
+    // Whether the counter is replaced whole and synced to the disk. A counter written in place may be lost in a
+    // crash; no log is overwritten for it, since a number whose log exists is skipped.
+    bool syncCounter = true;
 
     // data/log.dat, logs/ and logs/tmp.log of the program folder; the numbered log stays open for the run.
     static LogPaths ofProgram(const QString& programFolder);
     // The logs of saved site `site` when it is watched beside others, in logs/site-N/ of the program folder:
     // its own counter log.dat, numbered logs and record file tmp.log. Its numbered log is opened for each line,
-    // so that thousands of runs hold no descriptor between checks.
+    // so that thousands of runs hold no descriptor between checks, and its counter is written in place, so that
+    // thousands of runs starting together do not wait for the disk thousands of times.
     static LogPaths ofSite(const QString& programFolder, int site);
 };
 

@@ -71,6 +71,16 @@ private:
         return {fakes.messages, fakes.clock, fakes.connection, network.echo, network.resolver,
                 network.http,   m_sockets,   fakes.shell,      fakes.secrets};
     }
+    // The private network, and a real SMTP server that the stored e-mail settings name: why not, when they cannot be.
+    QString startPeers(SmtpSink& sink)
+    {
+        if (const QString why = privateNetwork(); !why.isEmpty())
+            return QStringLiteral("needs a private network namespace: ") + why;
+        if (const QString noServer = sink.start(); !noServer.isEmpty())
+            return noServer;
+        storeEmailSettings(sink.host());
+        return {};
+    }
     void stopAndWait(core::Monitor& monitor)
     {
         monitor.stop();
@@ -104,14 +114,9 @@ private slots:
         QFETCH(QString, bind);
         QFETCH(QString, typed);
         QFETCH(QString, siteAddress);
-        const QString why = privateNetwork();
-        if (!why.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
         SmtpSink sink;
-        const QString noServer = sink.start();
-        if (!noServer.isEmpty())
-            QSKIP(qPrintable(noServer));
-        storeEmailSettings(sink.host());
+        if (const QString missing = startPeers(sink); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
 
         QTemporaryDir site;
         QVERIFY(site.isValid());
@@ -397,14 +402,9 @@ private slots:
         QFETCH(int, groupSeconds);
         QFETCH(QStringList, dropped);
         QFETCH(QStringList, subjects);
-        const QString why = privateNetwork();
-        if (!why.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
         SmtpSink sink;
-        const QString noServer = sink.start();
-        if (!noServer.isEmpty())
-            QSKIP(qPrintable(noServer));
-        storeEmailSettings(sink.host());
+        if (const QString missing = startPeers(sink); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
 
         RealNetwork network;
         core::MonitorHub hub(servicesOn(network), m_dir->path());
