@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -62,36 +61,6 @@ EchoCounters readEchoCounters()
     return counters;
 }
 
-// Moves this process into a new network namespace with loopback up and the host's ping socket permission, so
-// that the program opens the same kind of ICMP socket as it would outside. Must run before any thread starts.
-QString enterPrivateNetwork()
-{
-    QFile hostRange(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
-    const QByteArray range = hostRange.open(QIODevice::ReadOnly) ? hostRange.readAll().trimmed() : QByteArray();
-    if (::geteuid() != 0)
-        return QStringLiteral("not root");
-    if (::unshare(CLONE_NEWNET) != 0)
-        return QStringLiteral("unshare(CLONE_NEWNET) failed");
-    // A veth pair with a default route inside the namespace makes the system report a connection, as on a
-    // desktop; nothing is sent over it, since every echo goes to 127.0.0.1.
-    const QList<QStringList> setup = {
-        {"link", "set", "lo", "up"},
-        {"link", "add", "v0", "type", "veth", "peer", "name", "v1"},
-        {"addr", "add", "10.9.9.1/24", "dev", "v0"},
-        {"link", "set", "v0", "up"},
-        {"link", "set", "v1", "up"},
-        {"route", "add", "default", "via", "10.9.9.2", "dev", "v0"},
-    };
-    for (const QStringList& arguments : setup) {
-        if (QProcess::execute(QStringLiteral("ip"), arguments) != 0)
-            return QStringLiteral("ip ") + arguments.join(u' ') + QStringLiteral(" failed");
-    }
-    QFile namespaceRange(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
-    if (!range.isEmpty() && namespaceRange.open(QIODevice::WriteOnly))
-        namespaceRange.write(range.simplified().replace(' ', '\t'));
-    return {};
-}
-
 struct Sample {
     double seconds;
     qint64 replies;
@@ -129,7 +98,7 @@ int main(int argc, char* argv[])
         std::printf("no display and no xvfb-run: run under an X server\n");
         return 1;
     }
-    const QString network = enterPrivateNetwork();
+    const QString network = bench::enterPrivateNetwork();
     if (!network.isEmpty()) {
         std::printf("cannot make a private network namespace (%s): run as root\n", qPrintable(network));
         return 1;

@@ -18,8 +18,6 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,18 +26,6 @@
 using namespace sondrel;
 
 namespace {
-
-// A network namespace of the process's own whose loopback is up, with a veth pair and a default route inside it,
-// so that the program finds a connection; nothing leaves the namespace. Empty when made, else why not.
-QString privateNetwork()
-{
-    if (::unshare(CLONE_NEWNET) != 0)
-        return QStringLiteral("unshare(CLONE_NEWNET) failed: run as root");
-    const char* setUp = "ip link set lo up && ip link add v0 type veth peer name v1 && "
-                        "ip addr add 10.9.9.1/24 dev v0 && ip link set v0 up && ip link set v1 up && "
-                        "ip route add default via 10.9.9.2 dev v0";
-    return std::system(setUp) == 0 ? QString() : QStringLiteral("the namespace's links could not be set up");
-}
 
 QString siteAddress(int index)
 {
@@ -69,7 +55,7 @@ int main(int argc, char* argv[])
 {
     const int sites = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10000;
     const int seconds = argc > 2 ? std::max(70, std::atoi(argv[2])) : 180;
-    if (const QString why = privateNetwork(); !why.isEmpty()) {
+    if (const QString why = bench::enterPrivateNetwork(); !why.isEmpty()) {
         std::printf("bench_siteswindow: %s\n", qPrintable(why));
         return 1;
     }

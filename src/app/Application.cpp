@@ -103,7 +103,11 @@ int runApplication(int argc, char* argv[])
             std::fprintf(stderr, "%s\n", qPrintable(refusal));
             return 2;
         }
-        return runWithoutWindow(folder, line.site);
+        if (line.allSites)
+            return runAllSitesWithoutWindow(folder);
+        if (line.watchesSeveral())
+            return runSitesWithoutWindow(folder, line.sites);
+        return runWithoutWindow(folder, line.site());
     }
 
     QApplication application(argc, argv);
@@ -123,8 +127,8 @@ int runApplication(int argc, char* argv[])
     QtDesktopShell shell;
     platform::SystemServices system;
     MainWindow window(system.services(messages, shell), folder);
-    if (line.site != 1)
-        window.openSite(line.site);
+    if (line.site() != 1)
+        window.openSite(line.site());
     // Logging out, a closed terminal or a service manager ends the program as Exit does: the files are closed,
     // what is waiting to be sent stays in the outbox and the lock is given up.
     platform::TerminationSignals termination;

@@ -1,5 +1,9 @@
 #include "app/CommandLine.h"
 
+#include "store/SiteSettings.h"
+
+#include <algorithm>
+
 namespace sondrel::app {
 
 namespace {
@@ -14,10 +18,13 @@ void readSite(const QString& text, CommandLine& line)
 {
     bool ok = false;
     const int site = text.toInt(&ok);
-    if (!ok || site < 1 || site > 3)
-        fail(line, QStringLiteral("--site takes a site slot from 1 to 3, not \"%1\"").arg(text));
+    if (!ok || site < 1 || site > store::kMaxSites)
+        fail(line,
+             QStringLiteral("--site takes a site number from 1 to %1, not \"%2\"").arg(store::kMaxSites).arg(text));
+    else if (std::find(line.sites.begin(), line.sites.end(), site) != line.sites.end())
+        fail(line, QStringLiteral("--site %1 is given more than once").arg(site));
     else
-        line.site = site;
+        line.sites.push_back(site);
 }
 
 } // namespace
@@ -31,33 +38,52 @@ CommandLine parseCommandLine(const QStringList& arguments)
             line.help = true;
         } else if (argument == u"--no-window") {
             line.noWindow = true;
+        } else if (argument == u"--all-sites") {
+            line.allSites = true;
         } else if (argument == u"--site") {
             if (i + 1 < arguments.size())
                 readSite(arguments[++i], line);
             else
-                fail(line, QStringLiteral("--site needs a site slot from 1 to 3"));
+                fail(line, QStringLiteral("--site needs a site number from 1 to %1").arg(store::kMaxSites));
         } else if (argument.startsWith(u"--site=")) {
             readSite(argument.mid(7), line);
         } else {
             fail(line, QStringLiteral("unknown option \"%1\" (see --help)").arg(argument));
         }
     }
+    if (line.allSites && !line.sites.empty())
+        fail(line, QStringLiteral("--all-sites watches every saved site: leave out --site"));
+    // The window opens one site at a time.
+    if (line.watchesSeveral() && !line.noWindow && !line.help)
+        fail(line, QStringLiteral("several sites are watched at once only with --no-window"));
     return line;
 }
 
 QString commandLineHelp()
 {
     return QStringLiteral("Usage: sondrel [--no-window] [--site N]\n"
-                          "Watches a web site and e-mails you when its state changes.\n"
+                          "       sondrel --no-window (--site N --site M ... | --all-sites)\n"
+                          "Watches web sites and e-mails you when their state changes.\n"
                           "\n"
-                          "  --no-window  Run without a window: the saved site slot is monitored as Start\n"
+                          "  --no-window  Run without a window: the saved site is monitored as Start\n"
                           "               would, result lines go to standard output and messages to\n"
                           "               standard error. SIGINT, SIGTERM or SIGHUP stops the run\n"
                           "               (exit status 0); so does standard output closing, as when\n"
                           "               piped into head (exit status 3). A start refused for a\n"
                           "               setting ends with status 2, a lost connection with 1.\n"
-                          "  --site N     The saved site slot to open, 1 to 3 (default 1).\n"
-                          "  -h, --help   Show this help and end.\n");
+                          "  --site N     The saved site to open, 1 to %1 (default 1). Given more\n"
+                          "               than once with --no-window, every site named is watched at\n"
+                          "               once, each with its logs in logs/site-N/; every line and\n"
+                          "               message begins with its site's number, as in \"[2] \". A site\n"
+                          "               whose settings are refused is named on standard error and\n"
+                          "               the others run; a lost connection is told once and each\n"
+                          "               site tries again at its next check. A signal or standard\n"
+                          "               output closing stops them all (status 0 or 3); status 2\n"
+                          "               when none could start.\n"
+                          "  --all-sites  With --no-window: watch every saved site that has a web\n"
+                          "               address, as several --site options do.\n"
+                          "  -h, --help   Show this help and end.\n")
+        .arg(store::kMaxSites);
 }
 
 } // namespace sondrel::app

@@ -3,14 +3,22 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace sondrel::app {
 
 // What the program was asked to do on its command line.
 struct CommandLine {
-    bool help = false;     // --help or -h: print the options and end
-    bool noWindow = false; // --no-window: run the site slot with no window, reporting on the terminal
-    int site = 1;          // --site N: the saved site slot, 1 to 3
-    QString error;         // one line for a bad option or value; empty when the line was understood
+    bool help = false;      // --help or -h: print the options and end
+    bool noWindow = false;  // --no-window: run with no window, reporting on the terminal
+    std::vector<int> sites; // --site N, once or more: saved sites 1 to kMaxSites, in the order given
+    bool allSites = false;  // --all-sites: every saved site with a web address
+    QString error;          // one line for a bad option or value; empty when the line was understood
+
+    // The one site a window or a single windowless run opens: the first --site, else site 1.
+    int site() const { return sites.empty() ? 1 : sites.front(); }
+    // More than one site is watched at once, each as a background run with its own logs.
+    bool watchesSeveral() const { return allSites || sites.size() > 1; }
 };
 
 // Reads the arguments after the program name. "--site N" and "--site=N" are both understood.

@@ -1,17 +1,22 @@
 #include "core/NotificationQueue.h"
 #include "mail/EmailSettings.h"
 #include "platform/QtTcpSocket.h"
+#include "probe/ResultLine.h"
 #include "store/FixedText.h"
 #include "store/SiteSettings.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Fakes.h"
 #include "support/MiniHttpServer.h"
+#include "support/PrivateNetwork.h"
 #include "support/ProgramFolder.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -99,6 +104,35 @@ private:
             return true;
         QSignalSpy finished(&process, &QProcess::finished);
         return finished.wait(20000);
+    }
+    // Reads the whole lines printed so far, each "[N] text", into lines by site N, less the prefix; a line without
+    // one is filed under 0.
+    static void readSiteLines(QProcess& process, QMap<int, QStringList>& lines)
+    {
+        static const QRegularExpression prefixed(QStringLiteral("^\\[([0-9]+)\\] (.*)$"));
+        while (process.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(process.readLine()).chopped(1);
+            const QRegularExpressionMatch match = prefixed.match(line);
+            if (match.hasMatch())
+                lines[match.captured(1).toInt()].append(match.captured(2));
+            else
+                lines[0].append(line);
+        }
+    }
+    // Each site's printed lines are its checks from 000001 on, each of the kind `expected` names, and its numbered
+    // log `log` holds every one of them.
+    void verifySiteLines(const QMap<int, QStringList>& lines, int site, const QString& expected, int log = 1)
+    {
+        const QStringList printed = lines.value(site);
+        QVERIFY2(printed.size() >= 2, qPrintable(QString::number(site)));
+        for (qsizetype i = 0; i < printed.size(); ++i) {
+            const QString& line = printed[i];
+            QVERIFY2(line.startsWith(probe::recordNumberFor(QString::number(i + 1)) + u' ') && line.contains(expected),
+                     qPrintable(QStringLiteral("[%1] %2").arg(site).arg(line)));
+        }
+        QFile file(m_dir->filePath(QStringLiteral("logs/site-%1/%2.log").arg(site).arg(log, 6, 10, QLatin1Char('0'))));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QCOMPARE(file.readAll().count('\n'), printed.size());
     }
 
 private slots:
@@ -308,7 +342,15 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("no address saved") << QStringList{"--no-window"} << "You have not entered a web url to check!";
         QTest::newRow("unknown option") << QStringList{"--no-window", "--verbose"} << "unknown option";
-        QTest::newRow("slot out of range") << QStringList{"--no-window", "--site", "4"} << "from 1 to 3";
+        QTest::newRow("site out of range") << QStringList{"--no-window", "--site=32768"} << "from 1 to 32767";
+        QTest::newRow("site 0") << QStringList{"--no-window", "--site", "1", "--site", "0"} << "from 1 to 32767";
+        QTest::newRow("site given twice")
+            << QStringList{"--no-window", "--site", "2", "--site=2"} << "--site 2 is given more than once";
+        QTest::newRow("all sites and a site")
+            << QStringList{"--no-window", "--all-sites", "--site", "1"} << "leave out --site";
+        QTest::newRow("several sites, window") << QStringList{"--site", "1", "--site", "2"} << "only with --no-window";
+        QTest::newRow("all sites, the only saved one refused")
+            << QStringList{"--no-window", "--all-sites"} << "[3] The packet string is 251 characters long";
         QTest::newRow("slot missing") << QStringList{"--site"} << "--site needs";
         QTest::newRow("unknown option, window") << QStringList{"--bogus"} << "unknown option";
         QTest::newRow("packet too long to echo")
@@ -325,6 +367,58 @@ private slots:
         QCOMPARE(process.exitCode(), 2);
         const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
         QVERIFY2(said.contains(error) && !said.contains(u'\n'), qPrintable(said));
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+    }
+
+    // Several sites at once: each is a run of its own with its logs in logs/site-N/, and every line and message it
+    // prints begins with its number. A site that cannot start is named and the others run; SIGTERM ends them all.
+    void severalSites_eachRunsWithItsOwnLogs_andSigtermEndsThemAll_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("refused");
+        QTest::newRow("--site 1 --site 2 --site 3")
+            << QStringList{"--no-window", "--site", "1", "--site", "2", "--site", "3"}
+            << "[3] You have not entered a web url to check!";
+        QTest::newRow("--all-sites") << QStringList{"--no-window", "--all-sites"}
+                                     << "[5] The packet string is 251 characters long";
+    }
+    void severalSites_eachRunsWithItsOwnLogs_andSigtermEndsThemAll()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, refused);
+        saveSite(1, QStringLiteral("127.0.0.1"));
+        saveSite(2, QStringLiteral("127.0.0.2"));
+        saveSite(5, QStringLiteral("127.0.0.1"), QString(251, u'p'));
+        QProcess process;
+        start(process, arguments);
+        QMap<int, QStringList> lines;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (readSiteLines(process, lines), lines.value(1).size() >= 2 && lines.value(2).size() >= 2), 20000);
+        process.terminate();
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        readSiteLines(process, lines);
+        QCOMPARE(lines.keys(), (QList<int>{1, 2}));
+        verifySiteLines(lines, 1, QStringLiteral(" Trip Time="));
+        verifySiteLines(lines, 2, QStringLiteral(" Trip Time="));
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("logs/000001.log"))));
+        QStringList said = QString::fromLocal8Bit(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+        said.sort();
+        QCOMPARE(said.size(), 3);
+        QCOMPARE(said[0], QStringLiteral("[1] Scan Stopped"));
+        QCOMPARE(said[1], QStringLiteral("[2] Scan Stopped"));
+        QVERIFY2(said[2].startsWith(refused), qPrintable(said[2]));
+    }
+
+    void allSites_noneSaved_endsWithStatus2AndOneLine()
+    {
+        QProcess process;
+        start(process, {QStringLiteral("--no-window"), QStringLiteral("--all-sites")});
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitCode(), 2);
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        QCOMPARE(said, QStringLiteral("No saved site has a web address in ") + m_dir->filePath("data/init.dat"));
         QVERIFY(process.readAllStandardOutput().isEmpty());
     }
 
@@ -378,6 +472,77 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         const QByteArray help = process.readAllStandardOutput();
         QVERIFY(help.contains("--no-window") && help.contains("--site"));
+    }
+
+    // Inside a private network with no route out, the system reports no connection: that is told once, each site's
+    // run tries again at its next check, and SIGTERM still ends them all. With a default route there, nftables drop
+    // the echo replies of 127.0.0.3, whose lines tell the failure while the others answer. It comes last, since the
+    // test stays in that network from here on.
+    void severalSites_offlineToldOnce_andOneSiteNotAnswering_whileTheOthersAnswer()
+    {
+        const QString why = test::enterPrivateNetwork();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + why));
+        for (int site = 1; site <= 3; ++site)
+            saveSite(site, QStringLiteral("127.0.0.%1").arg(site));
+        const QString offline = QStringLiteral("Failed to connect to internet!");
+        const auto sortedErrors = [](QProcess& process) {
+            QStringList said = QString::fromLocal8Bit(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+            said.sort();
+            return said;
+        };
+        const QStringList stopped = {"[1] Scan Stopped", "[2] Scan Stopped", "[3] Scan Stopped"};
+        {
+            QProcess process;
+            start(process, {QStringLiteral("--no-window"), QStringLiteral("--all-sites")});
+            QMap<int, QStringList> lines;
+            QTRY_VERIFY_WITH_TIMEOUT((readSiteLines(process, lines), lines.value(1).count(offline) >= 2 &&
+                                                                         lines.value(2).count(offline) >= 2 &&
+                                                                         lines.value(3).count(offline) >= 2),
+                                     20000);
+            process.terminate();
+            QVERIFY(finish(process));
+            QCOMPARE(process.exitCode(), 0);
+            readSiteLines(process, lines);
+            QCOMPARE(lines.keys(), (QList<int>{1, 2, 3}));
+            for (const QStringList& printed : lines)
+                QCOMPARE(printed.count(offline), printed.size());
+            QCOMPARE(sortedErrors(process), QStringList{offline} + stopped);
+        }
+
+        // A default route over a veth pair makes the system report a connection; every echo still goes to loopback.
+        for (const QStringList& step :
+             {QStringList{"link", "add", "sondrel0", "type", "veth", "peer", "name", "sondrel1"},
+              QStringList{"addr", "add", "192.0.2.1/24", "dev", "sondrel0"},
+              QStringList{"link", "set", "sondrel0", "up"}, QStringList{"link", "set", "sondrel1", "up"},
+              QStringList{"route", "add", "default", "via", "192.0.2.2", "dev", "sondrel0"}}) {
+            const QString failed = test::runCommand(QStringLiteral("ip"), step);
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        }
+        const QString rules = test::runCommand(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
+                                               "table ip site {\n chain input {\n type filter hook input priority 0;\n"
+                                               " ip saddr 127.0.0.3 icmp type echo-reply drop\n }\n}\n");
+        QVERIFY2(rules.isEmpty(), qPrintable(rules));
+        const auto dropRules = qScopeGuard([] {
+            test::runCommand(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"),
+                                                     QStringLiteral("ip"), QStringLiteral("site")});
+        });
+        QProcess process;
+        start(process, {QStringLiteral("--no-window"), QStringLiteral("--all-sites")});
+        QMap<int, QStringList> lines;
+        QTRY_VERIFY_WITH_TIMEOUT((readSiteLines(process, lines), lines.value(1).size() >= 2 &&
+                                                                     lines.value(2).size() >= 2 &&
+                                                                     lines.value(3).size() >= 2),
+                                 20000);
+        process.terminate();
+        QVERIFY(finish(process));
+        QCOMPARE(process.exitCode(), 0);
+        readSiteLines(process, lines);
+        QCOMPARE(lines.keys(), (QList<int>{1, 2, 3}));
+        verifySiteLines(lines, 1, QStringLiteral(" Trip Time="), 2);
+        verifySiteLines(lines, 2, QStringLiteral(" Trip Time="), 2);
+        verifySiteLines(lines, 3, probe::kFailureText, 2);
+        QCOMPARE(sortedErrors(process), stopped);
     }
 };
 
