@@ -4,6 +4,7 @@
 #include "core/CheckCycle.h"
 #include "core/ConnectionProcedures.h"
 #include "core/NotificationSink.h"
+#include "core/WakeQueue.h"
 #include "mail/NotificationDecision.h"
 #include "platform/CodePage.h"
 #include "platform/IcmpEcho.h"
@@ -62,18 +63,13 @@ Monitor::Monitor(platform::Services services, QString programFolder, Notificatio
     connect(this, &Monitor::certificateExpiring, m_alerts.get(), &AlertMailer::certificateExpiring);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (m_phase == Phase::Waiting)
-            waitStep();
-        else if (m_phase == Phase::Checking)
-            nextPass();
-    });
+    connect(&m_timer, &QTimer::timeout, this, &Monitor::woken);
 }
 
 Monitor::~Monitor()
 {
     // Pending operations go first, so that no callback reaches a half-destroyed monitor.
-    m_timer.stop();
+    cancelWake();
     m_checkCycle.reset();
     m_pageCheck.reset();
     m_alerts.reset();
@@ -144,6 +140,39 @@ bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
     return true;
 }
 
+void Monitor::woken()
+{
+    if (m_phase == Phase::Waiting)
+        waitStep();
+    else if (m_phase == Phase::Checking)
+        nextPass();
+}
+
+// The run's next step from the event loop after ms; a step asked for earlier is dropped.
+void Monitor::wakeIn(qint64 ms)
+{
+    cancelWake();
+    const quint64 generation = m_wakeGeneration;
+    const auto wake = [this, generation] {
+        if (generation == m_wakeGeneration)
+            woken();
+    };
+    if (ms <= 0)
+        QMetaObject::invokeMethod(this, wake, Qt::QueuedConnection);
+    else if (m_options.wakes)
+        m_wakeTicket = m_options.wakes->wakeIn(ms, wake);
+    else
+        m_timer.start(int(ms));
+}
+
+void Monitor::cancelWake()
+{
+    ++m_wakeGeneration;
+    m_timer.stop();
+    if (m_options.wakes && m_wakeTicket != 0)
+        m_options.wakes->cancel(std::exchange(m_wakeTicket, 0));
+}
+
 void Monitor::renewLogs()
 {
     m_logsDue = false;
@@ -158,8 +187,7 @@ void Monitor::stop()
         closeAllFiles();
     m_state.StopScan = true;
     if (m_phase == Phase::Waiting) {
-        m_timer.stop();
-        m_timer.start(0);
+        wakeIn(0);
     }
 }
 
@@ -173,7 +201,7 @@ void Monitor::setSettings(const MonitorSettings& settings)
 
 void Monitor::abandon()
 {
-    m_timer.stop();
+    cancelWake();
     m_checkCycle->cancel();
     m_pageCheck->cancel();
     ++m_cycle;
@@ -220,7 +248,7 @@ void Monitor::nextPass()
 void Monitor::waitStep()
 {
     if (m_state.StopScan) {
-        m_timer.stop();
+        cancelWake();
         endWithScanStopped();
         return;
     }
@@ -228,14 +256,14 @@ void Monitor::waitStep()
     const double wait = m_state.CheckCounter == 1 ? double(m_firstCheckMs) : m_settings.intervalSeconds * 1000.0;
     const double remaining = wait - double(elapsed);
     if (remaining <= 0) {
-        m_timer.stop();
+        cancelWake();
         m_firstCheckMs = 0;
         m_phase = Phase::Checking;
         check();
         return;
     }
     // Wake when the interval is over; a change of the interval or Stop wakes the wait sooner.
-    m_timer.start(int(std::min(std::ceil(remaining), 86'400'000.0)));
+    wakeIn(qint64(std::min(std::ceil(remaining), 86'400'000.0)));
 }
 
 void Monitor::check()
@@ -255,7 +283,7 @@ void Monitor::check()
         // The check is tried again, under the same number, when the interval has passed.
         if (m_state.CheckCounter == 1)
             m_firstCheckMs = int(std::min(m_settings.intervalSeconds * 1000.0, 86'400'000.0));
-        m_timer.start(0);
+        wakeIn(0);
         return;
     }
     setStatus(SiteStatus::Working);
@@ -365,11 +393,11 @@ void Monitor::afterCycle()
     if (m_settings.autoDisconnect && !hangupinternetconnection(m_services.connection)) {
         raise(QStringLiteral("Cannot auto disconnect. Please disconnect manually"), [this] {
             setStatus(SiteStatus::NoConnection);
-            m_timer.start(0);
+            wakeIn(0);
         });
         return;
     }
-    m_timer.start(0);
+    wakeIn(0);
 }
 
 void Monitor::endWithScanStopped()

@@ -89,6 +89,9 @@ private:
     enum class Phase { Idle, Waiting, Checking, Ending };
 
     void raise(const QString& text, std::function<void()> afterAnswer = {}); // the run waits when afterAnswer
+    void woken();
+    void wakeIn(qint64 ms);
+    void cancelWake();
     void renewLogs(); // a new numbered log and an empty record file
     void nextPass();
     void waitStep();
@@ -115,7 +118,9 @@ private:
     std::unique_ptr<AlertMailer> m_alerts; // the slot's alert e-mails and the snooze
     Phase m_phase = Phase::Idle;
     std::function<void()> m_afterAnswer; // what the run does once the message it waits on is answered
-    QTimer m_timer;
+    QTimer m_timer;                      // the run's waits, unless it shares a wake queue
+    quint64 m_wakeGeneration = 0;        // counts the steps asked for, so that a dropped one does nothing
+    quint64 m_wakeTicket = 0;
     qint64 m_waitStart = 0;
     int m_firstCheckMs = 0;
     bool m_logsDue = false;              // the logs are renewed when the first check begins

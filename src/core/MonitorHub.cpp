@@ -14,6 +14,7 @@ MonitorHub::MonitorHub(platform::Services services, QString programFolder, QObje
     , m_passwords(services.secrets, m_programFolder)
     , m_notifications(services, m_programFolder, m_passwords)
     , m_groups(m_notifications, m_programFolder)
+    , m_wakes(services.clock)
 {
     // The grouping time is an e-mail setting; a file that cannot be read leaves the default.
     if (const std::optional<mail::MailSecurity> stored = mail::MailSecurityFile(m_programFolder).load())
@@ -37,6 +38,13 @@ Monitor& MonitorHub::addRun(const QString& runFolder)
     return *adopted.monitor;
 }
 
+RunOptions MonitorHub::backgroundOptions(int site)
+{
+    RunOptions options = RunOptions::background(m_programFolder, site);
+    options.wakes = &m_wakes;
+    return options;
+}
+
 Monitor& MonitorHub::siteRun(int site)
 {
     if (Monitor* existing = existingSiteRun(site))
@@ -44,8 +52,7 @@ Monitor& MonitorHub::siteRun(int site)
     auto run = std::make_unique<Run>();
     run->latency = LatencyHistory(kSiteLatencyBuckets);
     run->site = site;
-    run->monitor =
-        std::make_unique<Monitor>(m_services, m_programFolder, m_groups, RunOptions::background(m_programFolder, site));
+    run->monitor = std::make_unique<Monitor>(m_services, m_programFolder, m_groups, backgroundOptions(site));
     Run& adopted = adopt(std::move(run));
     m_siteRuns.emplace(site, &adopted);
     emit siteRunCreated(site, adopted.monitor.get());

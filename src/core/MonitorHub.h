@@ -5,6 +5,7 @@
 #include "core/NotificationGroups.h"
 #include "core/NotificationQueue.h"
 #include "core/PasswordVault.h"
+#include "core/WakeQueue.h"
 
 #include <QObject>
 
@@ -79,6 +80,7 @@ private:
     };
 
     Run& adopt(std::unique_ptr<Run> run);
+    RunOptions backgroundOptions(int site);
     const Run* find(const Monitor& run) const;
     // Counts a run of the hub's folder starting (by 1) or ending (by -1), and tells the groups; the count.
     int countSharedRuns(const Monitor& changed, int by);
@@ -88,12 +90,13 @@ private:
     PasswordVault m_passwords;
     NotificationQueue m_notifications;
     NotificationGroups m_groups;
+    WakeQueue m_wakes; // the waits of the background runs, on one timer
     std::vector<std::unique_ptr<Run>> m_runs;
     std::unordered_map<int, Run*> m_siteRuns; // the background runs by site
     std::vector<Run*> m_windowRuns;           // the runs of addRun(), few beside thousands of background runs
     std::unordered_map<const Monitor*, Run*> m_byMonitor;
     std::unordered_set<const Monitor*> m_running; // runs between runStarted and runFinished
-    int m_sharedRunning = 0; // runs going on in the hub's folder, which share its e-mail settings
+    int m_sharedRunning = 0;                      // runs going on in the hub's folder, which share its e-mail settings
     bool m_offline = false;
 };
 

@@ -8,6 +8,8 @@
 
 namespace sondrel::core {
 
+class WakeQueue;
+
 // The settings of the monitored site as the user has them: texts as typed, untrimmed.
 struct MonitorSettings {
     QString webAddress;
@@ -27,6 +29,7 @@ struct RunOptions {
     store::LogPaths logs;        // where its logs are; empty: the program folder's
     bool waitsForAnswers = true; // false: its messages are told and the run goes on without waiting
     bool retriesOffline = false; // a failed connection check waits for the next check instead of ending the run
+    WakeQueue* wakes = nullptr;  // the queue its waits share with other runs; none: a timer of its own
 
     // The options of saved site `site` watched in the background.
     static RunOptions background(const QString& programFolder, int site)

@@ -16,9 +16,9 @@ class NotificationQueue;
 // One site's notification, as its run composed it.
 struct SiteNotification {
     QString programFolder; // whose e-mail settings composed it
-    QString siteAddress;  // the web address that names the site
-    QString plainSubject; // the subject before an alert's suffix
-    QString summary;      // what changed, in a few words
+    QString siteAddress;   // the web address that names the site
+    QString plainSubject;  // the subject before an alert's suffix
+    QString summary;       // what changed, in a few words
     Notification notification;
 };
 

@@ -24,7 +24,8 @@ void FolderNotifications::send(const QString& recordNumber, const QString& subje
         QTimer::singleShot(0, &m_groups, std::move(done));
         return;
     }
-    SiteNotification site{m_programFolder, m_siteAddress(), notification->fields.message.subject, summary, *notification};
+    SiteNotification site{m_programFolder, m_siteAddress(), notification->fields.message.subject, summary,
+                          *notification};
     if (!subjectSuffix.isEmpty())
         markAsAlert(site.notification, subjectSuffix, lead);
     m_groups.send(std::move(site), std::move(done));
