@@ -6,6 +6,7 @@
 #include "app/SystemMessageBoxes.h"
 #include "app/Version.h"
 #include "app/WindowlessRun.h"
+#include "metrics/MetricsEndpoint.h"
 #include "platform/SystemServices.h"
 #include "platform/TerminationSignals.h"
 #include "store/Paths.h"
@@ -104,10 +105,10 @@ int runApplication(int argc, char* argv[])
             return 2;
         }
         if (line.allSites)
-            return runAllSitesWithoutWindow(folder);
+            return runAllSitesWithoutWindow(folder, line.metrics);
         if (line.watchesSeveral())
-            return runSitesWithoutWindow(folder, line.sites);
-        return runWithoutWindow(folder, line.site());
+            return runSitesWithoutWindow(folder, line.sites, line.metrics);
+        return runWithoutWindow(folder, line.site(), line.metrics);
     }
 
     QApplication application(argc, argv);
@@ -127,6 +128,13 @@ int runApplication(int argc, char* argv[])
     QtDesktopShell shell;
     platform::SystemServices system;
     MainWindow window(system.services(messages, shell), folder);
+    // Before the window shows, so that an address that cannot be served ends the program as a bad option does.
+    metrics::MetricsEndpoint endpoint(window.hub(), QStringLiteral(SONDREL_VERSION));
+    if (line.metrics) {
+        if (const QString refusal = endpoint.listen(*line.metrics); !refusal.isEmpty())
+            return commandLineError(refusal);
+        std::fprintf(stderr, "%s\n", qPrintable(endpoint.servingNote()));
+    }
     if (line.site() != 1)
         window.openSite(line.site());
     // Logging out, a closed terminal or a service manager ends the program as Exit does: the files are closed,

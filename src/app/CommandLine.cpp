@@ -27,6 +27,17 @@ void readSite(const QString& text, CommandLine& line)
         line.sites.push_back(site);
 }
 
+void readMetrics(const QString& text, CommandLine& line)
+{
+    QString error;
+    if (line.metrics)
+        fail(line, QStringLiteral("--metrics is given more than once"));
+    else if (auto at = platform::parseListenAddress(text, &error))
+        line.metrics = *at;
+    else
+        fail(line, QStringLiteral("--metrics takes ADDRESS:PORT, :PORT or PORT: %1").arg(error));
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments)
@@ -47,6 +58,13 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 fail(line, QStringLiteral("--site needs a site number from 1 to %1").arg(store::kMaxSites));
         } else if (argument.startsWith(u"--site=")) {
             readSite(argument.mid(7), line);
+        } else if (argument == u"--metrics") {
+            if (i + 1 < arguments.size())
+                readMetrics(arguments[++i], line);
+            else
+                fail(line, QStringLiteral("--metrics needs ADDRESS:PORT, :PORT or PORT"));
+        } else if (argument.startsWith(u"--metrics=")) {
+            readMetrics(argument.mid(10), line);
         } else {
             fail(line, QStringLiteral("unknown option \"%1\" (see --help)").arg(argument));
         }
@@ -61,8 +79,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
 QString commandLineHelp()
 {
-    return QStringLiteral("Usage: sondrel [--no-window] [--site N]\n"
+    return QStringLiteral("Usage: sondrel [--no-window] [--site N] [--metrics ADDRESS:PORT]\n"
                           "       sondrel --no-window (--site N --site M ... | --all-sites)\n"
+                          "               [--metrics ADDRESS:PORT]\n"
                           "Watches web sites and e-mails you when their state changes.\n"
                           "\n"
                           "  --no-window  Run without a window: the saved site is monitored as Start\n"
@@ -82,6 +101,12 @@ QString commandLineHelp()
                           "               when none could start.\n"
                           "  --all-sites  With --no-window: watch every saved site that has a web\n"
                           "               address, as several --site options do.\n"
+                          "  --metrics ADDRESS:PORT\n"
+                          "               Serve the watched sites' metrics for Prometheus at\n"
+                          "               http://ADDRESS:PORT/metrics. With :PORT or PORT alone only\n"
+                          "               this machine may ask (127.0.0.1); * is every address, and\n"
+                          "               [::1]:PORT an IPv6 one. A port that cannot be served ends\n"
+                          "               the program with status 2.\n"
                           "  -h, --help   Show this help and end.\n")
         .arg(store::kMaxSites);
 }

@@ -1,8 +1,10 @@
 #include "app/WindowlessRun.h"
 
+#include "app/Version.h"
 #include "core/DeliveryRetry.h"
 #include "core/MonitorHub.h"
 #include "core/NotificationQueue.h"
+#include "metrics/MetricsEndpoint.h"
 #include "platform/ClosedOutputWatch.h"
 #include "platform/SystemServices.h"
 #include "platform/TerminationSignals.h"
@@ -94,8 +96,24 @@ settingsOf(const QString& programFolder, const std::vector<store::SiteSettings>&
     return settings;
 }
 
+// Serves the hub's metrics when an address was given, telling where on standard error; false, the reason told,
+// when the address cannot be served.
+bool serveMetrics(std::optional<metrics::MetricsEndpoint>& endpoint, core::MonitorHub& hub, const MetricsAddress& at)
+{
+    if (!at)
+        return true;
+    endpoint.emplace(hub, QStringLiteral(SONDREL_VERSION));
+    if (const QString refusal = endpoint->listen(*at); !refusal.isEmpty()) {
+        writeLine(stderr, refusal);
+        return false;
+    }
+    writeLine(stderr, endpoint->servingNote());
+    return true;
+}
+
 // Watches the sites as background runs of one hub until every run has finished; see runSitesWithoutWindow.
-int watchSites(const QString& programFolder, const std::vector<std::pair<int, core::MonitorSettings>>& sites)
+int watchSites(const QString& programFolder, const std::vector<std::pair<int, core::MonitorSettings>>& sites,
+               const MetricsAddress& metrics)
 {
     // The output watch outlives the hub, whose runs write through it to the end.
     platform::ClosedOutputWatch output(fileno(stdout));
@@ -104,6 +122,9 @@ int watchSites(const QString& programFolder, const std::vector<std::pair<int, co
     NoDesktopShell shell;
     platform::SystemServices system;
     core::MonitorHub hub(system.services(messages, shell), programFolder);
+    std::optional<metrics::MetricsEndpoint> endpoint;
+    if (!serveMetrics(endpoint, hub, metrics))
+        return 2;
 
     QObject::connect(&hub, &core::MonitorHub::siteRunCreated, [&output](int site, core::Monitor* run) {
         const QByteArray prefix = sitePrefix(site);
@@ -142,7 +163,7 @@ int watchSites(const QString& programFolder, const std::vector<std::pair<int, co
 
 } // namespace
 
-int runWithoutWindow(const QString& programFolder, int site)
+int runWithoutWindow(const QString& programFolder, int site, const MetricsAddress& metrics)
 {
     QString error;
     const std::optional<store::SiteSettings> stored = store::SiteSettingsFile(programFolder).load(site, &error);
@@ -156,6 +177,10 @@ int runWithoutWindow(const QString& programFolder, int site)
     platform::SystemServices system;
     core::MonitorHub hub(system.services(messages, shell), programFolder);
     core::Monitor& monitor = hub.addRun();
+    hub.setSite(monitor, site);
+    std::optional<metrics::MetricsEndpoint> endpoint;
+    if (!serveMetrics(endpoint, hub, metrics))
+        return 2;
     platform::TerminationSignals termination;
     platform::ClosedOutputWatch output(fileno(stdout));
 
@@ -199,7 +224,7 @@ int runWithoutWindow(const QString& programFolder, int site)
     return QCoreApplication::exec();
 }
 
-int runSitesWithoutWindow(const QString& programFolder, const std::vector<int>& sites)
+int runSitesWithoutWindow(const QString& programFolder, const std::vector<int>& sites, const MetricsAddress& metrics)
 {
     QString error;
     const auto stored = store::SiteSettingsFile(programFolder).loadAll(&error);
@@ -207,10 +232,10 @@ int runSitesWithoutWindow(const QString& programFolder, const std::vector<int>& 
         writeLine(stderr, error);
         return 2;
     }
-    return watchSites(programFolder, settingsOf(programFolder, *stored, sites));
+    return watchSites(programFolder, settingsOf(programFolder, *stored, sites), metrics);
 }
 
-int runAllSitesWithoutWindow(const QString& programFolder)
+int runAllSitesWithoutWindow(const QString& programFolder, const MetricsAddress& metrics)
 {
     QString error;
     const store::SiteSettingsFile file(programFolder);
@@ -228,7 +253,7 @@ int runAllSitesWithoutWindow(const QString& programFolder)
         writeLine(stderr, QStringLiteral("No saved site has a web address in %1").arg(file.path()));
         return 2;
     }
-    return watchSites(programFolder, settingsOf(programFolder, *stored, sites));
+    return watchSites(programFolder, settingsOf(programFolder, *stored, sites), metrics);
 }
 
 } // namespace sondrel::app

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/MetricsServer.h"
+
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace sondrel::app {
@@ -12,7 +15,9 @@ namespace sondrel::app {
 // status: 0 after Stop, 2 when the run could not begin (a refused setting, an unreadable settings file, no
 // connection for the first check), 1 when the connection was lost later, kOutputClosedStatus when the run
 // stopped because standard output was closed. Needs a running QCoreApplication.
-int runWithoutWindow(const QString& programFolder, int site);
+// With metrics, the run's metrics are served there (see serveMetrics) from before the first check.
+using MetricsAddress = std::optional<platform::ListenAddress>;
+int runWithoutWindow(const QString& programFolder, int site, const MetricsAddress& metrics = {});
 
 // Watches the saved sites at once with no window, each as a background run of the hub with its logs in
 // logs/site-N/: each result line goes to standard output and each message to standard error, led by the site's
@@ -20,9 +25,10 @@ int runWithoutWindow(const QString& programFolder, int site);
 // connection is told once; the runs try again at their next checks. SIGINT, SIGTERM, SIGHUP or standard output
 // closing stops every run. Returns 0 (or kOutputClosedStatus) once every run has finished, 2 when none could
 // start or the settings file cannot be read. Needs a running QCoreApplication.
-int runSitesWithoutWindow(const QString& programFolder, const std::vector<int>& sites);
+int runSitesWithoutWindow(const QString& programFolder, const std::vector<int>& sites,
+                          const MetricsAddress& metrics = {});
 // The same for every saved site that has a web address; 2 when there is none.
-int runAllSitesWithoutWindow(const QString& programFolder);
+int runAllSitesWithoutWindow(const QString& programFolder, const MetricsAddress& metrics = {});
 
 inline constexpr int kOutputClosedStatus = 3;
 

@@ -128,6 +128,7 @@ bool Monitor::start(const MonitorSettings& settings, int firstCheckMs)
     }
 
     m_state = RunState{};
+    m_figures = RunFigures{};
     m_status = SiteStatus::Working;
     m_alerts->runStarted();
     m_alerts->setRecordNumber({});
@@ -275,6 +276,7 @@ void Monitor::check()
     emit connectionChecked(connected);
     if (!connected) {
         emit resultLineAdded(QStringLiteral("Failed to connect to internet!"));
+        m_figures.unreachable();
         setStatus(SiteStatus::NoConnection);
         if (!m_options.retriesOffline) {
             finishRun(RunEnd::NoConnection);
@@ -322,6 +324,10 @@ void Monitor::process()
 
 void Monitor::checked(const CheckOutcome& outcome)
 {
+    m_figures.checked(outcome.socketsMissing ? std::nullopt : outcome.tripMs);
+    m_figures.pageFetchMs = m_pageFetchMs;
+    const auto& certificate = m_pageFetched ? m_pageCheck->certificate() : std::nullopt;
+    m_figures.certificateExpiry = certificate ? certificate->chainExpiry : QDateTime();
     if (outcome.socketsMissing) {
         for (const QString& line : outcome.lines)
             emit resultLineAdded(line);
@@ -353,8 +359,7 @@ void Monitor::checked(const CheckOutcome& outcome)
             m_slowness.add({outcome.tripMs, m_pageFetchMs, m_pageFetched}, alerts.slowMs, alerts.failuresBeforeAlert)) {
         emit slownessChanged(change->slow, change->detail);
     }
-    if (const auto certificate = m_pageFetched ? m_pageCheck->certificate() : std::nullopt;
-        certificate && m_certificateWatch.seen(certificate->expiry, m_services.clock.now(),
+    if (certificate && m_certificateWatch.seen(certificate->expiry, m_services.clock.now(),
                                                m_services.clock.monotonicMs(), alerts.certificateDays)) {
         emit certificateExpiring(certificate->expiry, certificate->issuer);
     }

@@ -3,6 +3,7 @@
 #include "core/CertificateWatch.h"
 #include "core/MonitorSettings.h"
 #include "core/RunEvents.h"
+#include "core/RunFigures.h"
 #include "core/RunState.h"
 #include "core/SlownessWatch.h"
 #include "platform/MessageBoxes.h"
@@ -60,6 +61,8 @@ public:
     const RunState& state() const { return m_state; }
     // The status statusChanged told last; Working from Start until a check tells otherwise.
     SiteStatus status() const { return m_status; }
+    // What the run has measured since its Start.
+    const RunFigures& figures() const { return m_figures; }
 
     // No alert is e-mailed until the wall-clock time until, or resume(); then one e-mail sums up what was kept.
     void snoozeUntil(const QDateTime& until);
@@ -109,6 +112,7 @@ private:
     RunOptions m_options;
     MonitorSettings m_settings;
     RunState m_state;
+    RunFigures m_figures;
     SiteStatus m_status = SiteStatus::Working;
     std::unique_ptr<platform::MessageBoxes> m_logMessages; // what the log files tell, raised as messages
     std::unique_ptr<store::LogFiles> m_logFiles;

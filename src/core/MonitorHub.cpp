@@ -113,6 +113,16 @@ const LatencyHistory& MonitorHub::latency(const Monitor& run) const
     return found->latency;
 }
 
+std::vector<std::pair<int, const Monitor*>> MonitorHub::runningRuns() const
+{
+    std::vector<std::pair<int, const Monitor*>> running;
+    running.reserve(m_running.size());
+    for (const Monitor* monitor : m_running)
+        running.emplace_back(find(*monitor)->site, monitor);
+    std::sort(running.begin(), running.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return running;
+}
+
 Monitor* MonitorHub::existingSiteRun(int site) const
 {
     const auto found = m_siteRuns.find(site);

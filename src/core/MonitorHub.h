@@ -63,6 +63,8 @@ public:
     void stopAll();
     // The runs going on now.
     int watchedCount() const { return int(m_running.size()); }
+    // The runs going on now with the saved site each runs (0: fields that are no saved site), by site number.
+    std::vector<std::pair<int, const Monitor*>> runningRuns() const;
 
 signals:
     void watchedCountChanged(int count);

@@ -52,6 +52,9 @@ public:
     bool isIdle() const { return m_lane.isIdle(); }
     // Notifications in the outbox, waiting to be sent again.
     int waitingCount() const { return m_retrier.waitingCount(); }
+    // Delivery attempts, first ones and retries, that the server took, and those that failed.
+    quint64 sentCount() const { return m_retrier.sentCount(); }
+    quint64 failedCount() const { return m_retrier.failedCount(); }
     // The latest failure of a delivery attempt, as one line.
     const QString& lastError() const { return m_retrier.lastError(); }
 

@@ -72,6 +72,7 @@ void OutboxRetrier::settle(Outbox::Stored stored, const MailDelivery::Result& re
 {
     const DeliveryVerdict verdict = deliveryVerdict(result);
     if (verdict == DeliveryVerdict::Sent) {
+        ++m_sentCount;
         const QString host = stored.entry.fields.host;
         drop(stored, QString());
         // The server takes messages again: what waits for it goes now, not minutes after the news that followed it.
@@ -83,6 +84,7 @@ void OutboxRetrier::settle(Outbox::Stored stored, const MailDelivery::Result& re
         scheduleRetry();
         return;
     }
+    ++m_failedCount;
     const QString error = deliveryErrorText(result);
     m_lastError = error;
     if (verdict == DeliveryVerdict::GiveUp) {

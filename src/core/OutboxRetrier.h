@@ -36,6 +36,9 @@ public:
     void discard(const QString& path) { m_outbox.remove(path); }
 
     int waitingCount() const { return int(m_waiting.size()); }
+    // Attempts, first ones and retries, that the server took, and those that failed, since the program started.
+    quint64 sentCount() const { return m_sentCount; }
+    quint64 failedCount() const { return m_failedCount; }
     const QString& lastError() const { return m_lastError; }
 
 signals:
@@ -61,6 +64,8 @@ private:
     int m_retryCheckMs = 30000;
     QString m_lastError;
     int m_toldWaiting = 0;
+    quint64 m_sentCount = 0;
+    quint64 m_failedCount = 0;
     QString m_toldError;
 };
 

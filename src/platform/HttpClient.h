@@ -27,8 +27,10 @@ public:
         // The transfer failed (refused, reset, name not resolved, TLS, ...).
         std::function<void()> failed;
         // The response came over TLS: the verified certificate of the server that answered, its expiry and its
-        // issuer's name. Called at most once per GET, before responseStarted; optional.
-        std::function<void(const QDateTime& expiry, const QString& issuer)> certificateSeen;
+        // issuer's name, and the earliest expiry of the chain it presented. Called at most once per GET, before
+        // responseStarted; optional.
+        std::function<void(const QDateTime& expiry, const QString& issuer, const QDateTime& chainExpiry)>
+            certificateSeen;
     };
 
     // Starts a GET of url. Exactly one of finished and failed is called, unless the returned

@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 namespace sondrel::platform {
@@ -122,7 +123,11 @@ private:
         const QSslCertificate certificate =
             reply->url().scheme() == u"https" ? reply->sslConfiguration().peerCertificate() : QSslCertificate();
         if (!certificate.isNull() && state.handlers.certificateSeen) {
-            state.handlers.certificateSeen(certificate.expiryDate(), QtHttpClient::issuerName(certificate));
+            QDateTime chainExpiry = certificate.expiryDate();
+            for (const QSslCertificate& link : reply->sslConfiguration().peerCertificateChain())
+                chainExpiry = std::min(chainExpiry, link.expiryDate());
+            state.handlers.certificateSeen(certificate.expiryDate(), QtHttpClient::issuerName(certificate),
+                                           chainExpiry);
             if (!state.active)
                 return;
         }

@@ -44,8 +44,9 @@ void PageCheck::gethtml(const QString& webAddressText, const QString& mainSiteSt
         settle();
     } else {
         platform::HttpClient::Handlers handlers;
-        handlers.certificateSeen = [this](const QDateTime& expiry, const QString& issuer) {
-            m_certificate = SeenCertificate{expiry, issuer};
+        handlers.certificateSeen = [this](const QDateTime& expiry, const QString& issuer,
+                                          const QDateTime& chainExpiry) {
+            m_certificate = SeenCertificate{expiry, issuer, chainExpiry};
         };
         handlers.responseStarted = [this](const QByteArray& contentType) { m_decoder.emplace(contentType); };
         handlers.bodyData = [this](const QByteArray& bytes) { bodyData(bytes); };

@@ -31,6 +31,7 @@ public:
     struct SeenCertificate {
         QDateTime expiry;
         QString issuer;
+        QDateTime chainExpiry; // the earliest expiry of the chain the server presented
     };
 
     using Done = std::function<void(const QString& PageToken)>;

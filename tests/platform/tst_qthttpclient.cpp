@@ -23,13 +23,14 @@ struct Recorder {
 
     HttpClient::Handlers handlers()
     {
-        return {[this](const QByteArray& type) { events << "started " + QString::fromLatin1(type); },
-                [this](const QByteArray& bytes) {
-                    events << QStringLiteral("body");
-                    body += bytes;
-                },
-                [this] { events << QStringLiteral("finished"); }, [this] { events << QStringLiteral("failed"); },
-                [this](const QDateTime&, const QString& issuer) { events << "certificate " + issuer; }};
+        return {
+            [this](const QByteArray& type) { events << "started " + QString::fromLatin1(type); },
+            [this](const QByteArray& bytes) {
+                events << QStringLiteral("body");
+                body += bytes;
+            },
+            [this] { events << QStringLiteral("finished"); }, [this] { events << QStringLiteral("failed"); },
+            [this](const QDateTime&, const QString& issuer, const QDateTime&) { events << "certificate " + issuer; }};
     }
     bool ended() const { return events.contains(u"finished"_qs) || events.contains(u"failed"_qs); }
 };
