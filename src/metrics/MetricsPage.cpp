@@ -5,6 +5,7 @@
 
 #include <array>
 #include <charconv>
+#include <type_traits>
 
 namespace sondrel::metrics {
 
@@ -80,7 +81,9 @@ public:
         m_out.append(digits, end - digits);
         m_out += '\n';
     }
-    void sample(const char* suffix, const QByteArray& labels, const QByteArray& extra, quint64 value)
+    template <typename Integer>
+    requires std::is_integral_v<Integer>
+    void sample(const char* suffix, const QByteArray& labels, const QByteArray& extra, Integer value)
     {
         startSample(suffix, labels, extra);
         char digits[24];
@@ -196,7 +199,7 @@ QByteArray renderPage(const std::vector<SiteSample>& sites, const ProgramSample&
                 "check.");
     eachSite([&](const SiteSample& site, const QByteArray& label) {
         if (site.figures.certificateExpiry.isValid())
-            page.sample("", label, none, double(site.figures.certificateExpiry.toSecsSinceEpoch()));
+            page.sample("", label, none, site.figures.certificateExpiry.toSecsSinceEpoch());
     });
 
     page.family("sondrel_checks", Type::Counter, "Checks of the site since its run started.");
