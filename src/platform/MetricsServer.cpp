@@ -138,7 +138,14 @@ protected:
                             QHttpServerResponder::StatusCode::MethodNotAllowed);
         } else if (path == u"/metrics") {
             const Format format = formatFor(request.value("accept"));
-            responder.write(page(format), contentType(format));
+            const QByteArray& body = page(format);
+            responder.writeStatusLine();
+            responder.writeHeader("Content-Type", contentType(format));
+            responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+            socket->write("\r\n");
+            // Written as the array itself, which the socket's buffer then shares: clients reading the same page
+            // at once hold one copy of it, not one each.
+            socket->write(body);
         } else if (path == u"/") {
             responder.write(QByteArrayLiteral("Sondrel's metrics are at /metrics\n"), kPlainText.toByteArray());
         } else {
@@ -176,6 +183,11 @@ private:
         if (!cached.age.isValid() || cached.age.elapsed() >= m_limits.reuseMs) {
             cached.page = m_render(format);
             cached.age.start();
+            // A page of thousands of sites is megabytes: it is not kept once it is too old to be served.
+            QTimer::singleShot(m_limits.reuseMs, this, [this, &cached] {
+                if (cached.age.isValid() && cached.age.elapsed() >= m_limits.reuseMs)
+                    cached = Cached{};
+            });
         }
         return cached.page;
     }
