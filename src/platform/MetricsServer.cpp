@@ -184,7 +184,7 @@ private:
             cached.page = m_render(format);
             cached.age.start();
             // A page of thousands of sites is megabytes: it is not kept once it is too old to be served.
-            QTimer::singleShot(m_limits.reuseMs, this, [this, &cached] {
+            QTimer::singleShot(m_limits.reuseMs, Qt::PreciseTimer, this, [this, &cached] {
                 if (cached.age.isValid() && cached.age.elapsed() >= m_limits.reuseMs)
                     cached = Cached{};
             });
