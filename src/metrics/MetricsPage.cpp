@@ -3,6 +3,7 @@
 #include "core/MonitorHub.h"
 #include "store/FixedText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <type_traits>
@@ -139,21 +140,31 @@ std::array<QByteArray, core::RunFigures::kTripBoundsMs.size()> bucketLabels()
 
 } // namespace
 
+// The login of an address stands before the last "@" of its host part, which follows a scheme such as "http://"
+// and ends at the first "/", "?" or "#". What is left may show another login ("x@http://me:pw@host"): it goes too.
 QString addressLabel(const QString& webAddress)
 {
     QString address = store::trimSpaces(webAddress);
-    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
-    const qsizetype authorityStart = scheme < 0 ? 0 : scheme + 3;
-    qsizetype authorityEnd = address.size();
-    for (const QChar end : {u'/', u'?', u'#'}) {
-        const qsizetype at = address.indexOf(end, authorityStart);
-        if (at >= 0)
-            authorityEnd = std::min(authorityEnd, at);
+    for (;;) {
+        qsizetype hostStart = 0;
+        if (const qsizetype scheme = address.indexOf(QStringLiteral("://")); scheme > 0) {
+            const bool named = std::all_of(address.begin(), address.begin() + scheme, [](QChar c) {
+                return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'+' ||
+                       c == u'-' || c == u'.';
+            });
+            if (named)
+                hostStart = scheme + 3;
+        }
+        qsizetype hostEnd = address.size();
+        for (const QChar end : {u'/', u'?', u'#'}) {
+            if (const qsizetype at = address.indexOf(end, hostStart); at >= 0)
+                hostEnd = std::min(hostEnd, at);
+        }
+        const qsizetype login = hostEnd > hostStart ? address.lastIndexOf(u'@', hostEnd - 1) : -1;
+        if (login < hostStart)
+            return address;
+        address.remove(hostStart, login + 1 - hostStart);
     }
-    const qsizetype userInfoEnd = address.lastIndexOf(u'@', authorityEnd - 1);
-    if (userInfoEnd >= authorityStart)
-        address.remove(authorityStart, userInfoEnd + 1 - authorityStart);
-    return address;
 }
 
 QByteArray renderPage(const std::vector<SiteSample>& sites, const ProgramSample& program, Format format)

@@ -128,6 +128,10 @@ private slots:
                                                 << "http://example.org/a@b?c=@";
         QTest::newRow("@ in the query only") << "example.org?to=a@b"
                                              << "example.org?to=a@b";
+        QTest::newRow("what looks like a scheme later") << "me:pw@host/x://y"
+                                                        << "host/x://y";
+        QTest::newRow("a login behind a login") << "x@http://me:pw@host/"
+                                                << "http://host/";
     }
     void addressLabel_leavesOutTheLogin()
     {
