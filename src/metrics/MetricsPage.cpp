@@ -73,21 +73,14 @@ public:
     }
 
     // One sample of the family: suffix follows the family's name ("_total", "_bucket"), labels are the sample's
-    // own (already escaped, without braces), extra one more label when not empty.
-    void sample(const char* suffix, const QByteArray& labels, const QByteArray& extra, double value)
+    // own (already escaped, without braces), extra one more label when not empty. Whole numbers are written as
+    // such, others in their shortest exact form.
+    template <typename Number>
+    requires std::is_arithmetic_v<Number>
+    void sample(const char* suffix, const QByteArray& labels, const QByteArray& extra, Number value)
     {
         startSample(suffix, labels, extra);
         char digits[32];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        m_out.append(digits, end - digits);
-        m_out += '\n';
-    }
-    template <typename Integer>
-    requires std::is_integral_v<Integer>
-    void sample(const char* suffix, const QByteArray& labels, const QByteArray& extra, Integer value)
-    {
-        startSample(suffix, labels, extra);
-        char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
         m_out.append(digits, end - digits);
         m_out += '\n';
