@@ -243,6 +243,8 @@ MetricsServer::~MetricsServer() = default;
 QString MetricsServer::listen(const ListenAddress& at)
 {
     auto listener = std::make_unique<Listener>(*m_http);
+    // Room for a burst of connections, each of which is then answered at once, if only with 503.
+    listener->setListenBacklogSize(256);
     if (!listener->listen(at.address, at.port))
         return QStringLiteral("Cannot serve metrics on %1: %2").arg(at.text(), listener->errorString());
     m_http->bind(listener.release());
