@@ -538,17 +538,9 @@ private slots:
         }
 
         // A default route over a veth pair makes the system report a connection; every echo still goes to loopback.
-        for (const QStringList& step :
-             {QStringList{"link", "add", "sondrel0", "type", "veth", "peer", "name", "sondrel1"},
-              QStringList{"addr", "add", "192.0.2.1/24", "dev", "sondrel0"},
-              QStringList{"link", "set", "sondrel0", "up"}, QStringList{"link", "set", "sondrel1", "up"},
-              QStringList{"route", "add", "default", "via", "192.0.2.2", "dev", "sondrel0"}}) {
-            const QString failed = test::runCommand(QStringLiteral("ip"), step);
-            QVERIFY2(failed.isEmpty(), qPrintable(failed));
-        }
-        const QString rules = test::runCommand(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
-                                               "table ip site {\n chain input {\n type filter hook input priority 0;\n"
-                                               " ip saddr 127.0.0.3 icmp type echo-reply drop\n }\n}\n");
+        const QString route = test::addDefaultRoute();
+        QVERIFY2(route.isEmpty(), qPrintable(route));
+        const QString rules = test::dropEchoRepliesFrom(QStringLiteral("127.0.0.3"));
         QVERIFY2(rules.isEmpty(), qPrintable(rules));
         const auto dropRules = qScopeGuard([] {
             test::runCommand(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"),

@@ -96,4 +96,24 @@ bool setPingGroupRange(const QByteArray& range)
     return file.open(QIODevice::WriteOnly) && file.write(range) == range.size();
 }
 
+QString addDefaultRoute()
+{
+    for (const QStringList& step :
+         {QStringList{"link", "add", "sondrel0", "type", "veth", "peer", "name", "sondrel1"},
+          QStringList{"addr", "add", "192.0.2.1/24", "dev", "sondrel0"}, QStringList{"link", "set", "sondrel0", "up"},
+          QStringList{"link", "set", "sondrel1", "up"},
+          QStringList{"route", "add", "default", "via", "192.0.2.2", "dev", "sondrel0"}}) {
+        if (const QString failed = runCommand(QStringLiteral("ip"), step); !failed.isEmpty())
+            return failed;
+    }
+    return {};
+}
+
+QString dropEchoRepliesFrom(const QString& address)
+{
+    return runCommand(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")},
+                      "table ip site {\n chain input {\n type filter hook input priority 0;\n ip saddr " +
+                          address.toLatin1() + " icmp type echo-reply drop\n }\n}\n");
+}
+
 } // namespace sondrel::test

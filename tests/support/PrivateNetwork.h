@@ -21,6 +21,13 @@ QString usePrivateHostsFile(const QString& folder, const QByteArray& content);
 // so that names not in the hosts file go to a name server the test runs on loopback. Empty text on success.
 QString usePrivateResolverFile(const QString& folder, const QByteArray& content);
 
+// A default route over a veth pair in the private network, so that the system reports a connection although every
+// echo still goes to loopback. Empty text on success, else why not.
+QString addDefaultRoute();
+
+// nftables table "site" of the private network drops the echo replies from address (IPv4). Empty text on success.
+QString dropEchoRepliesFrom(const QString& address);
+
 // Runs a setup command to its end (at most a few seconds), with input on its standard input.
 // Gives empty text when it exits with 0, else its error output.
 QString runCommand(const QString& program, const QStringList& arguments, const QByteArray& input = {});
