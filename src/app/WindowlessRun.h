@@ -15,7 +15,8 @@ namespace sondrel::app {
 // status: 0 after Stop, 2 when the run could not begin (a refused setting, an unreadable settings file, no
 // connection for the first check), 1 when the connection was lost later, kOutputClosedStatus when the run
 // stopped because standard output was closed. Needs a running QCoreApplication.
-// With metrics, the run's metrics are served there (see serveMetrics) from before the first check.
+// With metrics, the run's metrics are served at that address from before the first check, and an address that
+// cannot be served ends the run before it begins, with status 2 and the reason on standard error.
 using MetricsAddress = std::optional<platform::ListenAddress>;
 int runWithoutWindow(const QString& programFolder, int site, const MetricsAddress& metrics = {});
 
