@@ -53,6 +53,7 @@ OutboxEntry outboxEntryFor(const mail::SmtpFields& fields, const QDateTime& firs
     OutboxEntry entry;
     entry.fields = fields;
     entry.fields.password.clear();
+    entry.fields.accessToken.clear();
     entry.firstAttempt = entry.nextAttempt = firstAttempt;
     return entry;
 }
@@ -60,7 +61,7 @@ OutboxEntry outboxEntryFor(const mail::SmtpFields& fields, const QDateTime& firs
 QByteArray encodeOutboxEntry(const OutboxEntry& entry)
 {
     const mail::SmtpFields& fields = entry.fields;
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("format"), kFormat},
         {QStringLiteral("host"), fields.host},
         {QStringLiteral("security"), mail::smtpSecurityName(fields.security)},
@@ -77,6 +78,9 @@ QByteArray encodeOutboxEntry(const OutboxEntry& entry)
         {QStringLiteral("attempts"), entry.attempts},
         {QStringLiteral("lastError"), entry.lastError},
     };
+    // Written only for an OAuth2 login, so that an entry with a password login keeps its bytes.
+    if (fields.login == mail::LoginMethod::OAuth2)
+        object.insert(QStringLiteral("login"), mail::loginMethodName(fields.login));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -122,6 +126,12 @@ std::optional<OutboxEntry> decodeOutboxEntry(const QByteArray& bytes)
     entry.attempts = count >= kMaxDeliveryAttempts ? kMaxDeliveryAttempts : int(count);
     fields.security = *security;
     fields.trustedCertificate = *certificate;
+    const QJsonValue login = object.value(QStringLiteral("login"));
+    if (login.isUndefined())
+        return entry;
+    if (login.toString() != mail::loginMethodName(mail::LoginMethod::OAuth2))
+        return std::nullopt;
+    fields.login = mail::LoginMethod::OAuth2;
     return entry;
 }
 

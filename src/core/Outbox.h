@@ -11,8 +11,8 @@
 
 namespace sondrel::core {
 
-// A notification waiting to be sent again, with where its retries stand. The password is never part of it: it
-// is fetched from the password vault when each attempt starts.
+// A notification waiting to be sent again, with where its retries stand. The password and the access token are
+// never part of it: they are fetched when each attempt starts.
 struct OutboxEntry {
     mail::SmtpFields fields;
     QDateTime firstAttempt;
@@ -25,7 +25,8 @@ struct OutboxEntry {
 OutboxEntry outboxEntryFor(const mail::SmtpFields& fields, const QDateTime& firstAttempt);
 
 // One entry as a UTF-8 JSON object (format 1). Times are UTC with milliseconds; the trusted certificate is
-// Base64 DER. The password is left out whatever fields.password holds.
+// Base64 DER; "login" is present, as "OAuth2", only for an OAuth2 login. The password and access token are left
+// out whatever the fields hold.
 QByteArray encodeOutboxEntry(const OutboxEntry& entry);
 // Nothing unless every field is present with its type, the times are valid and the count is not negative.
 std::optional<OutboxEntry> decodeOutboxEntry(const QByteArray& bytes);

@@ -17,6 +17,19 @@ constexpr std::array kSecurities{SmtpSecurity::None, SmtpSecurity::StartTls, Smt
 const QByteArray kSecurityKey = QByteArrayLiteral("security");
 const QByteArray kUserKey = QByteArrayLiteral("user");
 const QByteArray kGroupSecondsKey = QByteArrayLiteral("groupSeconds");
+const QByteArray kLoginKey = QByteArrayLiteral("login");
+const QByteArray kProviderKey = QByteArrayLiteral("provider");
+
+// The OAuth2 settings kept as text lines, in the order they are written.
+const std::array<std::pair<QByteArrayView, QString OAuthSettings::*>, 5> kOAuthTexts{{
+    {"clientId", &OAuthSettings::clientId},
+    {"authorizationUrl", &OAuthSettings::authorizationUrl},
+    {"tokenUrl", &OAuthSettings::tokenUrl},
+    {"scope", &OAuthSettings::scope},
+    {"tokenCommand", &OAuthSettings::tokenCommand},
+}};
+
+constexpr std::array kProviders{OAuthProvider::Microsoft, OAuthProvider::Google, OAuthProvider::Custom};
 
 // The value's text, or nothing when its bytes are not UTF-8.
 std::optional<QString> utf8Text(QByteArrayView bytes)
@@ -45,7 +58,39 @@ SmtpSecurity securityNamed(QByteArrayView value)
     return SmtpSecurity::None;
 }
 
+OAuthProvider providerNamed(QByteArrayView value)
+{
+    for (const OAuthProvider provider : kProviders) {
+        if (value.compare(oauthProviderName(provider).toLatin1(), Qt::CaseInsensitive) == 0)
+            return provider;
+    }
+    return OAuthProvider::Microsoft;
+}
+
+bool holdsLineBreak(const QString& text)
+{
+    return text.contains(u'\n') || text.contains(u'\r');
+}
+
 } // namespace
+
+QString loginMethodName(LoginMethod method)
+{
+    return method == LoginMethod::OAuth2 ? QStringLiteral("OAuth2") : QStringLiteral("Password");
+}
+
+QString oauthProviderName(OAuthProvider provider)
+{
+    switch (provider) {
+    case OAuthProvider::Microsoft:
+        break;
+    case OAuthProvider::Google:
+        return QStringLiteral("Google");
+    case OAuthProvider::Custom:
+        return QStringLiteral("Custom");
+    }
+    return QStringLiteral("Microsoft");
+}
 
 quint16 defaultPort(SmtpSecurity security)
 {
@@ -103,16 +148,32 @@ std::optional<MailSecurity> MailSecurityFile::load(QString* error) const
             settings.user = utf8Text(value).value_or(QString());
         else if (key == kGroupSecondsKey)
             settings.groupSeconds = groupSecondsFrom(value);
+        else if (key == kLoginKey)
+            settings.login = value.trimmed().compare("OAuth2", Qt::CaseInsensitive) == 0 ? LoginMethod::OAuth2
+                                                                                         : LoginMethod::Password;
+        else if (key == kProviderKey)
+            settings.oauth.provider = providerNamed(value.trimmed());
+        for (const auto& [name, member] : kOAuthTexts) {
+            if (key == name)
+                settings.oauth.*member = utf8Text(value).value_or(QString()).trimmed();
+        }
     }
     return settings;
 }
 
 bool MailSecurityFile::save(const MailSecurity& settings, QString* error) const
 {
-    if (settings.user.contains(u'\n') || settings.user.contains(u'\r')) {
+    if (holdsLineBreak(settings.user)) {
         if (error)
             *error = QStringLiteral("The user name cannot hold a line break.");
         return false;
+    }
+    for (const auto& [name, member] : kOAuthTexts) {
+        if (holdsLineBreak(settings.oauth.*member)) {
+            if (error)
+                *error = QStringLiteral("The %1 cannot hold a line break.").arg(QLatin1StringView(name));
+            return false;
+        }
     }
     if (settings.groupSeconds < 0 || settings.groupSeconds > kMaxGroupSeconds) {
         if (error)
@@ -123,6 +184,14 @@ bool MailSecurityFile::save(const MailSecurity& settings, QString* error) const
                          settings.user.toUtf8() + '\n';
     if (settings.groupSeconds != kDefaultGroupSeconds)
         content += kGroupSecondsKey + '=' + QByteArray::number(settings.groupSeconds) + '\n';
+    if (settings.login == LoginMethod::OAuth2) {
+        content += kLoginKey + '=' + loginMethodName(settings.login).toLatin1() + '\n';
+        content += kProviderKey + '=' + oauthProviderName(settings.oauth.provider).toLatin1() + '\n';
+        for (const auto& [name, member] : kOAuthTexts) {
+            if (!(settings.oauth.*member).isEmpty())
+                content += name.toByteArray() + '=' + (settings.oauth.*member).toUtf8() + '\n';
+        }
+    }
     return platform::replaceWholeFile(path(), content, error);
 }
 

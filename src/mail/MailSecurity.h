@@ -20,18 +20,46 @@ QString smtpSecurityName(SmtpSecurity security);
 inline constexpr int kDefaultGroupSeconds = 30;
 inline constexpr int kMaxGroupSeconds = 3600;
 
+// How the login proves who the user is: with a password, or with an OAuth2 access token (SASL XOAUTH2 or
+// OAUTHBEARER).
+enum class LoginMethod { Password, OAuth2 };
+// The names the e-mail window shows and the security file stores: "Password", "OAuth2".
+QString loginMethodName(LoginMethod method);
+
+// Who issues the access tokens: the two presets, or endpoints the user names.
+enum class OAuthProvider { Microsoft, Google, Custom };
+// "Microsoft", "Google", "Custom".
+QString oauthProviderName(OAuthProvider provider);
+
+// Where an OAuth2 login gets its access tokens. The client secret and the refresh token are kept apart, where
+// passwords are kept (see core::AccessTokens).
+struct OAuthSettings {
+    OAuthProvider provider = OAuthProvider::Microsoft;
+    QString clientId;
+    // Used by Custom only; the presets bring their own.
+    QString authorizationUrl;
+    QString tokenUrl;
+    QString scope;
+    // When not empty, the access token is what this command prints, and no browser sign-in is used.
+    QString tokenCommand;
+    friend bool operator==(const OAuthSettings&, const OAuthSettings&) = default;
+};
+
 // The connection security, the login name and the grouping of notifications. The password is kept apart (see
 // core::PasswordVault).
 struct MailSecurity {
     SmtpSecurity security = SmtpSecurity::None;
     QString user; // empty: no login
     int groupSeconds = kDefaultGroupSeconds;
+    LoginMethod login = LoginMethod::Password;
+    OAuthSettings oauth; // used when login is OAuth2
     friend bool operator==(const MailSecurity&, const MailSecurity&) = default;
 };
 
-// programFolder/data/mailsecurity.ini: UTF-8 lines "security=<name>", "user=<login name>" and, when it is not the
-// default, "groupSeconds=<0 to 3600>". It lies beside data/email.dat, whose fixed record has no room for these values
-// and is never touched here.
+// programFolder/data/mailsecurity.ini: UTF-8 lines "security=<name>", "user=<login name>", when it is not the
+// default "groupSeconds=<0 to 3600>", and with an OAuth2 login "login=OAuth2", "provider=<name>", "clientId=",
+// "authorizationUrl=", "tokenUrl=", "scope=" and "tokenCommand=" (each only when not empty). It lies beside
+// data/email.dat, whose fixed record has no room for these values and is never touched here.
 class MailSecurityFile {
 public:
     explicit MailSecurityFile(QString programFolder);
@@ -42,9 +70,10 @@ public:
     // of its range) reads as its default and unknown lines are skipped. Fails, with the system's reason, only when the
     // file exists and cannot be read.
     std::optional<MailSecurity> load(QString* error = nullptr) const;
-    // Replaces the whole file at once, so a failed save leaves the earlier settings whole. A user name holding a
+    // Replaces the whole file at once, so a failed save leaves the earlier settings whole. A value holding a
     // line break cannot be stored and fails the save, as does a grouping time out of its range. The grouping line
-    // is written only when it differs from the default, so that a file saved with the default keeps its bytes.
+    // is written only when it differs from the default, and the OAuth2 lines only with an OAuth2 login, so that a
+    // file saved with the defaults keeps its bytes.
     bool save(const MailSecurity& settings, QString* error = nullptr) const;
 
 private:

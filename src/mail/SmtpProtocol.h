@@ -49,6 +49,8 @@ struct SmtpExtensions {
     bool startTls = false;
     bool authPlain = false;
     bool authLogin = false;
+    bool authXoauth2 = false;
+    bool authOauthBearer = false;
     bool eightBitMime = false;
 };
 SmtpExtensions parseEhloReply(QByteArrayView reply);
@@ -86,6 +88,26 @@ QByteArray authPlainCommand(QStringView user, QStringView password);
 QByteArray authLoginCommand();
 // One answer to a prompt of AUTH LOGIN: the base64 of the text.
 QByteArray base64Line(QStringView text);
+
+// OAuth2 logins carry the access token as a bearer token.
+// "AUTH XOAUTH2 " and the base64 of "user=" user ^A "auth=Bearer " token ^A ^A.
+QByteArray xoauth2Command(QStringView user, QStringView token);
+// "AUTH OAUTHBEARER " and the base64 of the RFC 7628 client response: "n,a=" user (with "=" and "," escaped) ","
+// ^A "host=" host ^A "port=" port ^A "auth=Bearer " token ^A ^A.
+QByteArray oauthBearerCommand(QStringView user, QStringView host, quint16 port, QStringView token);
+// What the client answers to the error challenge of either mechanism so that the server ends the exchange with its
+// final reply: an empty line for XOAUTH2, the base64 of ^A for OAUTHBEARER.
+QByteArray xoauth2ErrorAnswer();
+QByteArray oauthBearerErrorAnswer();
+// The error a 334 challenge carries after an OAuth2 login was refused: the base64 of a JSON object with "status"
+// ("401", "invalid_token", "insufficient_scope" ...), and perhaps "scope" and "schemes". reason says it in words for
+// the user; tokenRejected is true when the status says the token itself was not good (expired or revoked), which a
+// fresh token may mend.
+struct OAuthChallenge {
+    QString reason;
+    bool tokenRejected = false;
+};
+OAuthChallenge readOAuthChallenge(QByteArrayView reply);
 
 // The addresses of a recipient text: the parts between "," and ";", trimmed of blanks, empty ones left out.
 QStringList splitRecipients(QStringView text);

@@ -20,6 +20,8 @@ struct SmtpFields {
     SmtpSecurity security = SmtpSecurity::None;
     QString user; // empty: no login
     QString password;
+    LoginMethod login = LoginMethod::Password;
+    QString accessToken;           // the OAuth2 access token for login OAuth2, set just before the attempt
     QByteArray trustedCertificate; // DER of a certificate the user trusts for this host and port
 };
 
@@ -45,6 +47,7 @@ public:
         SocketError,         // the socket failed, the port was bad or the server fell silent
         CertificateRejected, // the server's certificate failed the checks; text says why
         NoConnection,        // the system had no Internet connection, so no exchange began (told by MailDelivery)
+        NoAccessToken,       // no OAuth2 access token could be had, so no exchange began; text says why (MailDelivery)
     };
     Q_ENUM(Outcome)
     struct Result {
@@ -63,6 +66,8 @@ public:
         int errorNumber = 0;
         QStringList refusedRecipients; // "address: reply" for each recipient the server refused
         QByteArray certificate;        // the server's certificate (DER), when it was rejected
+        bool tokenRejected = false;    // the server refused the OAuth2 access token itself: a fresh one may pass
+        bool signInAgain = false;      // with NoAccessToken: only a new sign-in can mend it
     };
 
     static constexpr int kReplyTimeoutMs = 60000;

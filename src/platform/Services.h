@@ -8,6 +8,7 @@
 #include "platform/HttpClient.h"
 #include "platform/IcmpEcho.h"
 #include "platform/MessageBoxes.h"
+#include "platform/OAuthTransport.h"
 #include "platform/SecretStore.h"
 #include "platform/TcpSocket.h"
 
@@ -26,6 +27,7 @@ struct Services {
     DesktopShell& shell;
     SecretStore& secrets;
     DesktopNotifier& notifier = DesktopNotifier::none();
+    OAuthTransport& oauth = OAuthTransport::system();
 };
 
 } // namespace sondrel::platform

@@ -1,0 +1,4 @@
+#include "mail/OAuth2.h"
+
+namespace sondrel::mail {
+} // namespace sondrel::mail
