@@ -14,6 +14,9 @@ DeliveryVerdict deliveryVerdict(const mail::SmtpSession::Result& result)
         return DeliveryVerdict::Sent;
     case Outcome::NoConnection:
         return DeliveryVerdict::TryAgain;
+    case Outcome::NoAccessToken:
+        // Kept until the user signs in again, or the token endpoint answers again.
+        return DeliveryVerdict::TryAgain;
     case Outcome::SocketError:
         // A port that is not a number stays wrong until the user corrects it.
         return result.errorNumber == mail::SmtpSession::kBadPortError ? DeliveryVerdict::GiveUp

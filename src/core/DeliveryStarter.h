@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccessTokens.h"
 #include "core/MailDelivery.h"
 #include "core/PasswordVault.h"
 
@@ -8,16 +9,22 @@
 namespace sondrel::core {
 
 // Sets up every delivery of the notification services alike: the same reply time-out, and the login password
-// read from the vault when each attempt starts, from wherever the e-mail window kept it.
+// read from the vault when each attempt starts, from wherever the e-mail window kept it. An OAuth2 login gets
+// its access token instead, with the OAuth2 settings of programFolder's security file as they stand then; a
+// token the server refuses is renewed once.
+// The outcome of an attempt that could not begin for want of an access token.
+MailDelivery::Result noAccessToken(const AccessTokens::Token& token);
+
 class DeliveryStarter {
 public:
-    DeliveryStarter(platform::Services services, PasswordVault& passwords);
+    DeliveryStarter(platform::Services services, PasswordVault& passwords, QString programFolder);
 
     void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
 
     // A delivery of *fields that keeps its attempt open for lingerSeconds after the last reply.
     std::unique_ptr<MailDelivery> create(const std::shared_ptr<mail::SmtpFields>& fields, double lingerSeconds) const;
-    // Starts it once the password is at hand; fields receives the password.
+    // Starts it once the password or access token is at hand; fields receives it. A login without a token ends
+    // the attempt as NoAccessToken.
     void start(MailDelivery* delivery, const std::shared_ptr<mail::SmtpFields>& fields);
 
     platform::Clock& clock() const { return m_services.clock; }
@@ -25,6 +32,8 @@ public:
 private:
     platform::Services m_services;
     PasswordVault& m_passwords;
+    QString m_programFolder;
+    AccessTokens m_tokens;
     int m_replyTimeoutMs = mail::SmtpSession::kReplyTimeoutMs;
 };
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace sondrel::core {
 
@@ -30,9 +31,19 @@ public:
     // How long the exchange waits for each reply (60 seconds unless changed).
     void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
 
+    // Fetches a fresh access token after the server refused the one the fields carried; calls renewed once, from
+    // the event loop, with nothing when the fields now carry a new token, else with the outcome that ends the
+    // attempt (NoAccessToken and why).
+    using Renewed = std::function<void(const std::optional<Result>& refusal)>;
+    using TokenRenewal = std::function<void(Renewed renewed)>;
+    // A server that refuses an OAuth2 access token gets one more exchange with a renewed token, once.
+    void setTokenRenewal(TokenRenewal renewal) { m_renewal = std::move(renewal); }
+
     // Begins the attempt; a delivery runs once. Every outcome is reported from the event loop. False when
     // there is no connection to send over.
     bool start();
+    // Ends the attempt before any exchange began, with result (such as NoAccessToken), from the event loop.
+    void refuse(const Result& result);
 
     bool exchangeOver() const { return m_exchangeOver; }
     bool attemptOver() const { return m_attemptOver; }
@@ -46,7 +57,9 @@ signals:
     void attemptEnded();
 
 private:
+    void startSession();
     void onSessionFinished(const mail::SmtpSession::Result& result);
+    void renewToken();
     void restartLinger();
     void endAttemptSoon();
     void endExchange(const Result& result);
@@ -55,6 +68,8 @@ private:
     std::function<mail::SmtpFields()> m_fields;
     std::function<double()> m_lingerSeconds;
     std::unique_ptr<mail::SmtpSession> m_session;
+    TokenRenewal m_renewal;
+    bool m_renewing = false; // a refused token is being renewed: the attempt waits without its linger
     QTimer m_linger;
     int m_replyTimeoutMs = mail::SmtpSession::kReplyTimeoutMs;
     bool m_started = false;

@@ -24,6 +24,7 @@ Notification composeNotification(const mail::EmailSettings& settings, const mail
     notification.lingerSeconds = std::max(0, int(settings.DisconnectDelay));
     fields.security = security.security;
     fields.user = security.user;
+    fields.login = security.login;
     return notification;
 }
 

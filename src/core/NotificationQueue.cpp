@@ -22,7 +22,7 @@ NotificationQueue::NotificationQueue(platform::Services services, QString progra
     , m_clock(services.clock)
     , m_programFolder(std::move(programFolder))
     , m_ownPasswords(std::move(own))
-    , m_starter(services, shared ? *shared : *m_ownPasswords)
+    , m_starter(services, shared ? *shared : *m_ownPasswords, m_programFolder)
     , m_retrier(m_starter, m_programFolder)
     , m_lane(m_starter, [this](Outbox::Stored attempted, const MailDelivery::Result& result) {
         emit delivered(result);
