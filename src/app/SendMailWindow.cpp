@@ -1,15 +1,18 @@
 #include "app/SendMailWindow.h"
 
 #include "app/FormGeometry.h"
+#include "core/DeliveryStarter.h"
 #include "mail/EmailSettings.h"
 #include "mail/MailSecurity.h"
 #include "mail/NotificationMessage.h"
+#include "mail/OAuth2.h"
 #include "mail/TrustedCertificates.h"
 #include "platform/NumberText.h"
 #include "store/FixedText.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
@@ -59,6 +62,7 @@ SendMailWindow::SendMailWindow(platform::Services services, QString programFolde
     , m_services(services)
     , m_programFolder(std::move(programFolder))
     , m_passwords(services.secrets, m_programFolder)
+    , m_tokens(services.oauth, services.clock, m_passwords)
     , m_replyTimeoutMs(SmtpSession::kReplyTimeoutMs)
 {
     setObjectName(QStringLiteral("frmSendMail"));
@@ -73,7 +77,7 @@ SendMailWindow::~SendMailWindow()
 
 void SendMailWindow::buildControls()
 {
-    setFixedSize(442, 420);
+    setFixedSize(442, 636);
 
     label(this, "Label1", QStringLiteral("SMTP Host:"), twips(360, 120, 1035, 195), true);
     txtHost = place(new QLineEdit(this), "txtHost", twips(1875, 120, 3015, 285));
@@ -133,10 +137,46 @@ void SendMailWindow::buildControls()
     txtGroupSeconds->setToolTip(QStringLiteral("While several sites are watched, their changes within this many "
                                                "seconds go out as one e-mail; 0 sends each change alone."));
 
-    const QList<QWidget*> tabOrder = {txtHost,     txtSenderName,  txtSender, txtRecipientName, txtRecipient,
-                                      txtSubject,  txtMessage,     Command1,  cmdSend,          cmdClose,
-                                      Option1_0,   Option1_1,      Text1,     cboSecurity,      txtUser,
-                                      txtPassword, txtGroupSeconds};
+    // The OAuth2 login below the password, in rows of its own.
+    label(this, "lblLogin", QStringLiteral("Login:"), twips(360, 6540, 1035, 195), true);
+    cboLogin = place(new QComboBox(this), "cboLogin", twips(1875, 6480, 1455, 315));
+    for (const LoginMethod method : {LoginMethod::Password, LoginMethod::OAuth2})
+        cboLogin->addItem(loginMethodName(method));
+    label(this, "lblProvider", QStringLiteral("Provider:"), twips(3480, 6540, 900, 195), true);
+    cboProvider = place(new QComboBox(this), "cboProvider", twips(4440, 6480, 2055, 315));
+    for (const OAuthProvider provider : {OAuthProvider::Microsoft, OAuthProvider::Google, OAuthProvider::Custom})
+        cboProvider->addItem(oauthProviderName(provider));
+    const auto row = [this](const char* labelName, const QString& caption, const char* name, int top, int width) {
+        label(this, labelName, caption, twips(360, top + 45, 1500, 195), true);
+        return place(new QLineEdit(this), name, twips(1875, top, width, 285));
+    };
+    txtClientId = row("lblClientId", QStringLiteral("Client ID:"), "txtClientId", 6900, 4620);
+    txtClientSecret = row("lblClientSecret", QStringLiteral("Client secret:"), "txtClientSecret", 7260, 3015);
+    txtClientSecret->setEchoMode(QLineEdit::Password);
+    txtClientSecret->setPlaceholderText(QStringLiteral("only if the provider gave one"));
+    cmdSignIn = place(new QPushButton(QStringLiteral("Sign In"), this), "cmdSignIn", twips(5040, 7230, 1455, 345));
+    txtAuthorizationUrl =
+        row("lblAuthorizationUrl", QStringLiteral("Authorization URL:"), "txtAuthorizationUrl", 7620, 4620);
+    txtTokenUrl = row("lblTokenUrl", QStringLiteral("Token URL:"), "txtTokenUrl", 7980, 4620);
+    txtScope = row("lblScope", QStringLiteral("Scope:"), "txtScope", 8340, 4620);
+    txtTokenCommand = row("lblTokenCommand", QStringLiteral("Token command:"), "txtTokenCommand", 8700, 4620);
+    txtTokenCommand->setPlaceholderText(QStringLiteral("optional: a command that prints an access token"));
+    txtTokenCommand->setToolTip(QStringLiteral("When set, the access token is what this command prints on standard "
+                                               "output, and no browser sign-in is used. It runs without a shell."));
+    lblSignIn = label(this, "lblSignIn", QString(), twips(360, 9060, 6135, 390));
+    lblSignIn->setWordWrap(true);
+    connect(cboLogin, &QComboBox::currentIndexChanged, this, &SendMailWindow::updateLoginControls);
+    connect(cboProvider, &QComboBox::currentIndexChanged, this, &SendMailWindow::updateLoginControls);
+    connect(txtTokenCommand, &QLineEdit::textChanged, this, &SendMailWindow::updateLoginControls);
+    connect(cmdSignIn, &QPushButton::clicked, this, &SendMailWindow::cmdSignIn_Click);
+    updateLoginControls();
+
+    const QList<QWidget*> tabOrder = {
+        txtHost,     txtSenderName,  txtSender,       txtRecipientName, txtRecipient,        txtSubject,
+        txtMessage,  Command1,       cmdSend,         cmdClose,         Option1_0,           Option1_1,
+        Text1,       cboSecurity,    txtUser,         txtPassword,      txtGroupSeconds,     cboLogin,
+        cboProvider, txtClientId,    txtClientSecret, cmdSignIn,        txtAuthorizationUrl, txtTokenUrl,
+        txtScope,    txtTokenCommand};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -176,7 +216,121 @@ void SendMailWindow::Form_Load()
     cboSecurity->setCurrentIndex(int(security.value_or(MailSecurity{}).security));
     txtUser->setText(security.value_or(MailSecurity{}).user);
     txtGroupSeconds->setText(QString::number(security.value_or(MailSecurity{}).groupSeconds));
+    const MailSecurity kept = security.value_or(MailSecurity{});
+    cboLogin->setCurrentIndex(int(kept.login));
+    cboProvider->setCurrentIndex(int(kept.oauth.provider));
+    txtClientId->setText(kept.oauth.clientId);
+    txtAuthorizationUrl->setText(kept.oauth.authorizationUrl);
+    txtTokenUrl->setText(kept.oauth.tokenUrl);
+    txtScope->setText(kept.oauth.scope);
+    txtTokenCommand->setText(kept.oauth.tokenCommand);
     loadPassword();
+    loadSignIn();
+}
+
+bool SendMailWindow::usesOAuth() const
+{
+    return cboLogin->currentIndex() == int(LoginMethod::OAuth2);
+}
+
+OAuthSettings SendMailWindow::currentOAuthSettings() const
+{
+    OAuthSettings settings;
+    settings.provider = OAuthProvider(qMax(0, cboProvider->currentIndex()));
+    settings.clientId = txtClientId->text().trimmed();
+    settings.authorizationUrl = txtAuthorizationUrl->text().trimmed();
+    settings.tokenUrl = txtTokenUrl->text().trimmed();
+    settings.scope = txtScope->text().simplified();
+    settings.tokenCommand = txtTokenCommand->text().trimmed();
+    return settings;
+}
+
+core::AccessTokens::Login SendMailWindow::currentLogin() const
+{
+    return {endpoint().first, store::trimSpaces(txtUser->text()), currentOAuthSettings()};
+}
+
+// The controls of the login method not chosen are disabled; the endpoints are the user's own for Custom only,
+// and show the preset's otherwise.
+void SendMailWindow::updateLoginControls()
+{
+    const bool oauth = usesOAuth();
+    const bool custom = cboProvider->currentIndex() == int(OAuthProvider::Custom);
+    const bool command = !txtTokenCommand->text().trimmed().isEmpty();
+    txtPassword->setEnabled(!oauth);
+    for (QWidget* widget : std::initializer_list<QWidget*>{cboProvider, txtClientId, txtClientSecret, txtTokenCommand})
+        widget->setEnabled(oauth);
+    cmdSignIn->setEnabled(oauth && (!command || m_tokens.signingIn()));
+    OAuthSettings presetSettings;
+    presetSettings.provider = OAuthProvider(qMax(0, cboProvider->currentIndex()));
+    const OAuthEndpoints preset = oauthEndpoints(presetSettings);
+    const std::array<std::pair<QLineEdit*, QString>, 3> endpoints{
+        {{txtAuthorizationUrl, preset.authorization.toString()},
+         {txtTokenUrl, preset.token.toString()},
+         {txtScope, preset.scope}}};
+    for (const auto& [field, presetText] : endpoints) {
+        field->setEnabled(oauth && custom);
+        field->setPlaceholderText(custom ? QString() : presetText);
+    }
+}
+
+void SendMailWindow::loadSignIn()
+{
+    if (!txtTokenCommand->text().trimmed().isEmpty())
+        return showSignIn(QStringLiteral("The access token comes from the token command."));
+    const core::AccessTokens::Login login = currentLogin();
+    if (login.user.isEmpty() || login.host.isEmpty())
+        return showSignIn(QString());
+    m_passwords.load(
+        core::oauthVaultHost(login.host), login.user, [this](const QString& text, core::PasswordPlace where) {
+            const std::optional<core::OAuthSecrets> secrets = core::decodeOAuthSecrets(text);
+            txtClientSecret->setText(secrets ? secrets->clientSecret : QString());
+            if (!secrets || secrets->refreshToken.isEmpty())
+                return showSignIn(QStringLiteral("Not signed in. Click Sign In to sign in with the browser."));
+            showSignIn(where == core::PasswordPlace::SecretStore
+                           ? QStringLiteral("Signed in; the refresh token is kept in the desktop's secret store.")
+                           : QStringLiteral("Signed in; the refresh token is kept in %1, readable by you only.")
+                                 .arg(QDir::toNativeSeparators(m_passwords.filePath())));
+        });
+}
+
+void SendMailWindow::showSignIn(const QString& text)
+{
+    lblSignIn->setText(text);
+}
+
+// Signs in with the browser, or gives up the sign-in under way.
+void SendMailWindow::cmdSignIn_Click()
+{
+    if (m_tokens.signingIn()) {
+        m_tokens.cancelSignIn();
+        cmdSignIn->setText(QStringLiteral("Sign In"));
+        loadSignIn();
+        updateLoginControls();
+        return;
+    }
+    const core::AccessTokens::Login login = currentLogin();
+    if (login.host.isEmpty() || login.user.isEmpty()) {
+        showMessage(QStringLiteral("Enter the SMTP host and the user name (the account's e-mail address) before "
+                                   "signing in."));
+        return;
+    }
+    if (const QString problem = oauthSettingsProblem(login.settings); !problem.isEmpty()) {
+        showMessage(problem);
+        return;
+    }
+    cmdSignIn->setText(QStringLiteral("Cancel Sign In"));
+    showSignIn(QStringLiteral("Waiting for the browser: sign in there and allow the access asked for."));
+    m_tokens.signIn(login, txtClientSecret->text(), m_services.shell,
+                    [this](const QString& error, core::PasswordPlace) {
+                        cmdSignIn->setText(QStringLiteral("Sign In"));
+                        updateLoginControls();
+                        loadSignIn();
+                        if (!error.isEmpty())
+                            m_services.messages.show(QStringLiteral("The sign-in failed: ") + error,
+                                                     platform::applicationTitle(), platform::MessageIcon::Exclamation);
+                    });
+    updateLoginControls();
 }
 
 void SendMailWindow::loadPassword()
@@ -222,8 +376,15 @@ void SendMailWindow::cmdSend_Click()
         emit attemptEnded();
     });
     // The message is read when the server asks for it, so the separator still goes with this e-mail.
-    if (m_delivery->start() && Option1_0->isChecked())
+    if (usesOAuth() && !store::trimSpaces(txtUser->text()).isEmpty()) {
+        m_accessToken.clear();
+        core::startWithAccessToken(m_tokens, currentLogin(), m_delivery,
+                                   [this](const QString& accessToken) { m_accessToken = accessToken; });
+        if (Option1_0->isChecked())
+            appendToMessage(withSendSeparator(QString()));
+    } else if (m_delivery->start() && Option1_0->isChecked()) {
         appendToMessage(withSendSeparator(QString()));
+    }
     updateSendButton();
 }
 
@@ -267,7 +428,7 @@ void SendMailWindow::Command1_Click()
     }
     const MailSecurityFile securityFile(m_programFolder);
     const MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text()),
-                                groupSeconds};
+                                groupSeconds, LoginMethod(qMax(0, cboLogin->currentIndex())), currentOAuthSettings()};
     if (!securityFile.save(security, &error)) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(securityFile.path(), error),
@@ -275,7 +436,9 @@ void SendMailWindow::Command1_Click()
         return;
     }
     emit groupSecondsSaved(security.groupSeconds);
-    if (!security.user.isEmpty()) {
+    if (!security.user.isEmpty() && security.login == LoginMethod::OAuth2) {
+        saveClientSecret();
+    } else if (!security.user.isEmpty()) {
         m_passwords.save(endpoint().first, security.user, txtPassword->text(),
                          [this](core::PasswordPlace where, const QString& failure) {
                              showPasswordPlace(where);
@@ -287,6 +450,23 @@ void SendMailWindow::Command1_Click()
                          });
     }
     showMessage(QStringLiteral("Saved"));
+}
+
+// A client secret changed after the sign-in is kept beside its refresh token.
+void SendMailWindow::saveClientSecret()
+{
+    const core::AccessTokens::Login login = currentLogin();
+    const QString clientSecret = txtClientSecret->text();
+    m_passwords.load(core::oauthVaultHost(login.host), login.user,
+                     [this, login, clientSecret](const QString& text, core::PasswordPlace) {
+                         std::optional<core::OAuthSecrets> secrets = core::decodeOAuthSecrets(text);
+                         if (!secrets || secrets->refreshToken.isEmpty() || secrets->clientSecret == clientSecret)
+                             return;
+                         secrets->clientSecret = clientSecret;
+                         m_passwords.save(core::oauthVaultHost(login.host), login.user,
+                                          core::encodeOAuthSecrets(*secrets),
+                                          [](core::PasswordPlace, const QString&) {});
+                     });
 }
 
 void SendMailWindow::cmdClose_Click()
@@ -363,7 +543,9 @@ SmtpFields SendMailWindow::currentFields() const
     fields.message.text = messageText();
     fields.security = SmtpSecurity(qMax(0, cboSecurity->currentIndex()));
     fields.user = store::trimSpaces(txtUser->text());
-    fields.password = txtPassword->text();
+    fields.password = usesOAuth() ? QString() : txtPassword->text();
+    fields.login = LoginMethod(qMax(0, cboLogin->currentIndex()));
+    fields.accessToken = m_accessToken;
     const auto [host, port] = endpoint();
     fields.trustedCertificate = TrustedCertificates(m_programFolder).certificateFor(host, port);
     return fields;
@@ -401,6 +583,11 @@ void SendMailWindow::onExchangeEnded(const core::MailDelivery::Result& result)
         break;
     case Outcome::NoConnection:
         showMessage(QStringLiteral("Please open an internet connection."));
+        break;
+    case Outcome::NoAccessToken:
+        m_services.messages.show(QStringLiteral("No OAuth2 access token could be had: ") + result.text,
+                                 platform::applicationTitle(), platform::MessageIcon::Exclamation);
+        loadSignIn();
         break;
     case Outcome::ClosedAfterQuit:
         break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccessTokens.h"
 #include "core/MailDelivery.h"
 #include "core/PasswordVault.h"
 #include "platform/Services.h"
@@ -60,6 +61,14 @@ private:
     void onExchangeEnded(const core::MailDelivery::Result& result);
     void offerToTrust(const core::MailDelivery::Result& result);
     void loadPassword();
+    void cmdSignIn_Click();
+    void loadSignIn();
+    void showSignIn(const QString& text);
+    void updateLoginControls();
+    mail::OAuthSettings currentOAuthSettings() const;
+    core::AccessTokens::Login currentLogin() const;
+    bool usesOAuth() const;
+    void saveClientSecret();
     void showPasswordPlace(core::PasswordPlace place);
     // The host name and port the e-mail goes to, as the host field and the security choice give them.
     std::pair<QString, quint16> endpoint() const;
@@ -85,10 +94,22 @@ private:
     QLineEdit* txtPassword = nullptr;
     QLabel* lblPasswordPlace = nullptr;   // where the password is kept
     QLineEdit* txtGroupSeconds = nullptr; // "Group changes within seconds", 0 to 3600
+    QComboBox* cboLogin = nullptr;        // "Password", "OAuth2"
+    QComboBox* cboProvider = nullptr;     // "Microsoft", "Google", "Custom"
+    QLineEdit* txtClientId = nullptr;
+    QLineEdit* txtClientSecret = nullptr;
+    QPushButton* cmdSignIn = nullptr;         // "Sign In", the browser sign-in
+    QLineEdit* txtAuthorizationUrl = nullptr; // Custom only
+    QLineEdit* txtTokenUrl = nullptr;
+    QLineEdit* txtScope = nullptr;
+    QLineEdit* txtTokenCommand = nullptr; // prints the access token; used instead of the sign-in when set
+    QLabel* lblSignIn = nullptr;          // whether a sign-in is kept, and where
 
     platform::Services m_services;
     QString m_programFolder;
     core::PasswordVault m_passwords;
+    core::AccessTokens m_tokens;
+    QString m_accessToken;                        // the OAuth2 access token of the test e-mail under way
     core::MailDelivery* m_delivery = nullptr;     // owned as a child; the current or last attempt
     mutable std::optional<QString> m_messageText; // the message field's text, read once per change
     int m_replyTimeoutMs;

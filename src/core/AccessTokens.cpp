@@ -229,6 +229,8 @@ void AccessTokens::signIn(const Login& login, const QString& clientSecret, platf
     if (!signIn->listener)
         return failSoon(QStringLiteral("The sign-in cannot wait for the browser: %1").arg(error));
     signIn->redirectUri = signIn->listener->redirectUri();
+    if (signIn->endpoints.redirectToLocalhost)
+        signIn->redirectUri.setHost(QStringLiteral("localhost"));
     const QUrl page = mail::authorizationRequestUrl(signIn->endpoints, login.settings.clientId, signIn->redirectUri,
                                                     signIn->state, signIn->pkce, login.user);
     signIn->done = std::move(done);

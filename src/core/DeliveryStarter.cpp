@@ -6,11 +6,36 @@
 
 namespace sondrel::core {
 
+namespace {
+
 MailDelivery::Result noAccessToken(const AccessTokens::Token& token)
 {
     MailDelivery::Result refused(MailDelivery::Outcome::NoAccessToken, token.error);
     refused.signInAgain = token.signInAgain;
     return refused;
+}
+
+} // namespace
+
+void startWithAccessToken(AccessTokens& tokens, const AccessTokens::Login& login, MailDelivery* delivery,
+                          std::function<void(const QString& accessToken)> receive)
+{
+    delivery->setTokenRenewal([&tokens, login, receive](MailDelivery::Renewed renewed) {
+        tokens.fetch(login, true, [receive, renewed = std::move(renewed)](const AccessTokens::Token& token) {
+            receive(token.accessToken);
+            renewed(token.accessToken.isEmpty() ? std::optional(noAccessToken(token)) : std::nullopt);
+        });
+    });
+    const QPointer<MailDelivery> alive = delivery;
+    tokens.fetch(login, false, [alive, receive](const AccessTokens::Token& token) {
+        receive(token.accessToken);
+        if (!alive)
+            return;
+        if (token.accessToken.isEmpty())
+            alive->refuse(noAccessToken(token));
+        else
+            alive->start();
+    });
 }
 
 DeliveryStarter::DeliveryStarter(platform::Services services, PasswordVault& passwords, QString programFolder)
@@ -36,28 +61,15 @@ void DeliveryStarter::start(MailDelivery* delivery, const std::shared_ptr<mail::
         delivery->start();
         return;
     }
-    const QPointer<MailDelivery> alive = delivery;
     if (fields->login == mail::LoginMethod::OAuth2) {
         const mail::MailSecurity security =
             mail::MailSecurityFile(m_programFolder).load().value_or(mail::MailSecurity{});
         const AccessTokens::Login login{mail::parseSmtpHost(fields->host).host, fields->user, security.oauth};
-        delivery->setTokenRenewal([this, login, fields](MailDelivery::Renewed renewed) {
-            m_tokens.fetch(login, true, [fields, renewed = std::move(renewed)](const AccessTokens::Token& token) {
-                fields->accessToken = token.accessToken;
-                renewed(token.accessToken.isEmpty() ? std::optional(noAccessToken(token)) : std::nullopt);
-            });
-        });
-        m_tokens.fetch(login, false, [alive, fields](const AccessTokens::Token& token) {
-            fields->accessToken = token.accessToken;
-            if (!alive)
-                return;
-            if (token.accessToken.isEmpty())
-                alive->refuse(noAccessToken(token));
-            else
-                alive->start();
-        });
+        startWithAccessToken(m_tokens, login, delivery,
+                             [fields](const QString& accessToken) { fields->accessToken = accessToken; });
         return;
     }
+    const QPointer<MailDelivery> alive = delivery;
     m_passwords.load(mail::parseSmtpHost(fields->host).host, fields->user,
                      [alive, fields](const QString& password, PasswordPlace) {
                          fields->password = password;

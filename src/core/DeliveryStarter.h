@@ -12,8 +12,10 @@ namespace sondrel::core {
 // read from the vault when each attempt starts, from wherever the e-mail window kept it. An OAuth2 login gets
 // its access token instead, with the OAuth2 settings of programFolder's security file as they stand then; a
 // token the server refuses is renewed once.
-// The outcome of an attempt that could not begin for want of an access token.
-MailDelivery::Result noAccessToken(const AccessTokens::Token& token);
+// Starts delivery once login's access token is at hand, handing each token to receive before the exchange that
+// uses it; a token the server refuses is renewed once. Without a token the attempt ends as NoAccessToken.
+void startWithAccessToken(AccessTokens& tokens, const AccessTokens::Login& login, MailDelivery* delivery,
+                          std::function<void(const QString& accessToken)> receive);
 
 class DeliveryStarter {
 public:

@@ -61,6 +61,7 @@ OAuthEndpoints oauthEndpoints(const OAuthSettings& settings)
             QUrl(QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize"));
         endpoints.token = QUrl(QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"));
         endpoints.scope = QStringLiteral("https://outlook.office.com/SMTP.Send offline_access");
+        endpoints.redirectToLocalhost = true;
         break;
     case OAuthProvider::Google:
         endpoints.authorization = QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));

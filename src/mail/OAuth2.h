@@ -16,6 +16,9 @@ struct OAuthEndpoints {
     // Query items the authorization request adds, such as Google's "access_type=offline" that asks for a
     // refresh token.
     QList<std::pair<QString, QString>> extraAuthorizationItems;
+    // The redirect names "localhost" rather than 127.0.0.1, for a provider that accepts a loopback redirect on any
+    // port only under that name (Microsoft).
+    bool redirectToLocalhost = false;
 };
 OAuthEndpoints oauthEndpoints(const OAuthSettings& settings);
 
