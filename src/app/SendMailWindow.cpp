@@ -427,8 +427,10 @@ void SendMailWindow::Command1_Click()
         return;
     }
     const MailSecurityFile securityFile(m_programFolder);
-    const MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text()),
-                                groupSeconds, LoginMethod(qMax(0, cboLogin->currentIndex())), currentOAuthSettings()};
+    MailSecurity security{SmtpSecurity(qMax(0, cboSecurity->currentIndex())), store::trimSpaces(txtUser->text()),
+                          groupSeconds};
+    security.login = LoginMethod(qMax(0, cboLogin->currentIndex()));
+    security.oauth = currentOAuthSettings();
     if (!securityFile.save(security, &error)) {
         m_services.messages.show(
             QStringLiteral("The e-mail settings could not be saved to %1: %2").arg(securityFile.path(), error),

@@ -48,6 +48,13 @@ struct OAuthSettings {
 // The connection security, the login name and the grouping of notifications. The password is kept apart (see
 // core::PasswordVault).
 struct MailSecurity {
+    MailSecurity() = default;
+    MailSecurity(SmtpSecurity security, QString user = {}, int groupSeconds = kDefaultGroupSeconds)
+        : security(security)
+        , user(std::move(user))
+        , groupSeconds(groupSeconds)
+    {
+    }
     SmtpSecurity security = SmtpSecurity::None;
     QString user; // empty: no login
     int groupSeconds = kDefaultGroupSeconds;

@@ -80,8 +80,8 @@ private slots:
         SendMailWindow window(folder.system.services(), folder.dir.path());
         QCOMPARE(window.windowTitle(), QStringLiteral("Ravelin EMailer"));
         // The security and login controls sit below the original ones, which keep their places.
-        QCOMPARE(window.minimumSize(), QSize(442, 420));
-        QCOMPARE(window.maximumSize(), QSize(442, 420));
+        QCOMPARE(window.minimumSize(), QSize(442, 636));
+        QCOMPARE(window.maximumSize(), QSize(442, 636));
         QVERIFY(window.findChild<QWidget*>("cboSecurity")->geometry().top() >
                 window.findChild<QPushButton*>("cmdClose")->geometry().bottom());
         QCOMPARE(window.findChild<QLineEdit*>("txtPassword")->echoMode(), QLineEdit::Password);
@@ -106,10 +106,47 @@ private slots:
         QVERIFY(!window.findChild<QLineEdit*>("txtSenderName")->font().bold());
         QVERIFY(!window.findChild<QGroupBox*>("Frame3")->font().bold());
 
-        const QStringList expected = {"txtHost",     "txtSenderName",  "txtSender", "txtRecipientName", "txtRecipient",
-                                      "txtSubject",  "txtMessage",     "Command1",  "cmdSend",          "cmdClose",
-                                      "Option1_0",   "Option1_1",      "Text1",     "cboSecurity",      "txtUser",
-                                      "txtPassword", "txtGroupSeconds"};
+        const QStringList expected = {"txtHost",
+                                      "txtSenderName",
+                                      "txtSender",
+                                      "txtRecipientName",
+                                      "txtRecipient",
+                                      "txtSubject",
+                                      "txtMessage",
+                                      "Command1",
+                                      "cmdSend",
+                                      "cmdClose",
+                                      "Option1_0",
+                                      "Option1_1",
+                                      "Text1",
+                                      "cboSecurity",
+                                      "txtUser",
+                                      "txtPassword",
+                                      "txtGroupSeconds",
+                                      "cboLogin",
+                                      "cboProvider",
+                                      "txtClientId",
+                                      "txtClientSecret",
+                                      "cmdSignIn",
+                                      "txtAuthorizationUrl",
+                                      "txtTokenUrl",
+                                      "txtScope",
+                                      "txtTokenCommand"};
+        // The OAuth2 rows lie inside the window, clear of each other; they are off until OAuth2 is chosen.
+        QList<QWidget*> rows;
+        for (const char* name :
+             {"lblLogin", "cboLogin", "lblProvider", "cboProvider", "lblClientId", "txtClientId", "lblClientSecret",
+              "txtClientSecret", "cmdSignIn", "lblAuthorizationUrl", "txtAuthorizationUrl", "lblTokenUrl",
+              "txtTokenUrl", "lblScope", "txtScope", "lblTokenCommand", "txtTokenCommand", "lblSignIn"})
+            rows.append(window.findChild<QWidget*>(name));
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            QVERIFY2(window.rect().contains(rows[i]->geometry()), qPrintable(rows[i]->objectName()));
+            for (qsizetype j = i + 1; j < rows.size(); ++j)
+                QVERIFY2(!rows[i]->geometry().intersects(rows[j]->geometry()),
+                         qPrintable(rows[i]->objectName() + " " + rows[j]->objectName()));
+        }
+        QVERIFY(!window.findChild<QWidget*>("cmdSignIn")->isEnabled());
+        QVERIFY(window.findChild<QWidget*>("lblPasswordPlace")->geometry().bottom() < rows[0]->geometry().top());
         QStringList order;
         for (QWidget* widget = host; order.size() < expected.size(); widget = widget->nextInFocusChain()) {
             if (expected.contains(widget->objectName()))

@@ -80,6 +80,27 @@ private slots:
                                       << QByteArray("security=None\nuser=\ngroupSeconds=0\n");
         QTest::newRow("longest grouping") << MailSecurity{SmtpSecurity::StartTls, "me", 3600}
                                           << QByteArray("security=STARTTLS\nuser=me\ngroupSeconds=3600\n");
+        // The OAuth2 lines follow only with an OAuth2 login, each only when it holds something.
+        MailSecurity microsoft{SmtpSecurity::StartTls, "me@outlook.com"};
+        microsoft.login = mail::LoginMethod::OAuth2;
+        microsoft.oauth.clientId = "0e1f-id";
+        QTest::newRow("oauth2 preset") << microsoft
+                                       << QByteArray("security=STARTTLS\nuser=me@outlook.com\nlogin=OAuth2\n"
+                                                     "provider=Microsoft\nclientId=0e1f-id\n");
+        MailSecurity custom{SmtpSecurity::ImplicitTls, "me", 0};
+        custom.login = mail::LoginMethod::OAuth2;
+        custom.oauth = {mail::OAuthProvider::Custom, "id",           "https://id.example/auth?tenant=a=b",
+                        "https://id.example/token",  "smtp offline", "helper --account 'me x'"};
+        QTest::newRow("oauth2 custom with a command")
+            << custom
+            << QByteArray("security=SSL/TLS\nuser=me\ngroupSeconds=0\nlogin=OAuth2\nprovider=Custom\nclientId=id\n"
+                          "authorizationUrl=https://id.example/auth?tenant=a=b\ntokenUrl=https://id.example/token\n"
+                          "scope=smtp offline\ntokenCommand=helper --account 'me x'\n");
+        MailSecurity passwordAgain = custom;
+        passwordAgain.login = mail::LoginMethod::Password;
+        passwordAgain.oauth = {};
+        QTest::newRow("password login drops the oauth2 lines")
+            << passwordAgain << QByteArray("security=SSL/TLS\nuser=me\ngroupSeconds=0\n");
     }
     void save_thenLoad_givesTheSameSettings()
     {
@@ -119,6 +140,7 @@ private slots:
         QTest::newRow("binary") << QByteArrayLiteral("\x00\x01\xff=\x80\n\x00security\n") << MailSecurity{};
         QTest::newRow("grouping with blanks and CRLF")
             << QByteArray("groupSeconds = 45 \r\n") << MailSecurity{SmtpSecurity::None, "", 45};
+        QTest::newRow("unknown login and provider") << QByteArray("login=Kerberos\nprovider=Yahoo\n") << MailSecurity{};
         for (const char* bad : {"3601", "-1", "12s", "", "1e3"})
             QTest::addRow("grouping \"%s\"", bad) << QByteArray("groupSeconds=") + bad + "\n" << MailSecurity{};
     }
@@ -149,6 +171,11 @@ private slots:
         QVERIFY(!error.isEmpty());
         error.clear();
         QVERIFY(!file().save(MailSecurity{SmtpSecurity::None, "me", 3601}, &error));
+        QVERIFY(!error.isEmpty());
+        MailSecurity command{SmtpSecurity::None, "me"};
+        command.oauth.tokenCommand = "helper\rlogin=Password";
+        error.clear();
+        QVERIFY(!file().save(command, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(*file().load(), (MailSecurity{SmtpSecurity::StartTls, "me"}));
     }

@@ -29,6 +29,14 @@ QString SmtpSink::start(double replyDelaySeconds, const QStringList& options)
         return QStringLiteral("no loopback SMTP server (needs /usr/bin/python3 with aiosmtpd): ") +
                QString::fromLocal8Bit(m_server.readAllStandardError());
     m_host = QStringLiteral("127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
+    if (!options.contains(QStringLiteral("--oauth-issuer")))
+        return {};
+    for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
+        output.wait(100);
+    if (!m_server.canReadLine())
+        return QStringLiteral("the authorization server beside the SMTP server did not start: ") +
+               QString::fromLocal8Bit(m_server.readAllStandardError());
+    m_issuer = QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
     return {};
 }
 

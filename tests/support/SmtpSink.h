@@ -17,6 +17,8 @@ public:
 
     // "127.0.0.1:<port>".
     const QString& host() const { return m_host; }
+    // "http://127.0.0.1:<port>" of the authorization server that runs beside it with --oauth-issuer, else empty.
+    const QString& issuer() const { return m_issuer; }
     // The stored messages in the order they arrived, each as received (dots unstuffed).
     QStringList messages() const;
     // A file in the server's folder: NNNN.eml and NNNN.json for message n.
@@ -26,6 +28,7 @@ private:
     QTemporaryDir m_spool;
     QProcess m_server;
     QString m_host;
+    QString m_issuer;
 };
 
 } // namespace sondrel::test
