@@ -1,6 +1,8 @@
-// The SMTP reply reader and the EHLO reply parser over whatever a server may send, cut in arbitrary pieces.
+// The SMTP reply reader, the EHLO reply parser and the OAuth2 challenge reader over whatever a server may send, cut
+// in arbitrary pieces; and the token endpoint's reply read from the same bytes.
 #include "FuzzInput.h"
 
+#include "mail/OAuth2.h"
 #include "mail/SmtpProtocol.h"
 
 using namespace sondrel::mail;
@@ -45,7 +47,7 @@ QByteArray swappedCase(QByteArray bytes)
 bool operator==(const SmtpExtensions& a, const SmtpExtensions& b)
 {
     return a.startTls == b.startTls && a.authPlain == b.authPlain && a.authLogin == b.authLogin &&
-           a.eightBitMime == b.eightBitMime;
+           a.authXoauth2 == b.authXoauth2 && a.authOauthBearer == b.authOauthBearer && a.eightBitMime == b.eightBitMime;
 }
 
 } // namespace
@@ -71,8 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             SONDREL_FUZZ_CHECK(isContinuationLine(line) == (i + 1 < lines.size()));
         }
         SONDREL_FUZZ_CHECK(parseEhloReply(reply) == parseEhloReply(swappedCase(reply)));
+        SONDREL_FUZZ_CHECK(!readOAuthChallenge(reply).reason.isEmpty());
         joined += reply;
     }
     SONDREL_FUZZ_CHECK(bytes.startsWith(joined));
+
+    // A token endpoint's answer either grants a token that can go on the wire as it is, or says why not.
+    for (const int status : {200, 400}) {
+        const TokenGrant grant = readTokenReply(status, bytes, {});
+        SONDREL_FUZZ_CHECK(grant.granted ? !grant.accessToken.isEmpty() && grant.error.isEmpty()
+                                         : grant.accessToken.isEmpty() && !grant.error.isEmpty());
+        SONDREL_FUZZ_CHECK(!grant.accessToken.contains(u'\n') && !grant.accessToken.contains(u'\r'));
+    }
     return 0;
 }
