@@ -4,6 +4,8 @@
 #include "platform/CodePage.h"
 #include "store/FixedText.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 
 #include <algorithm>
@@ -214,6 +216,8 @@ SmtpExtensions parseEhloReply(QByteArrayView reply)
             for (const QByteArray& mechanism : rest.toByteArray().toUpper().replace('\t', ' ').split(' ')) {
                 extensions.authPlain = extensions.authPlain || mechanism == "PLAIN";
                 extensions.authLogin = extensions.authLogin || mechanism == "LOGIN";
+                extensions.authXoauth2 = extensions.authXoauth2 || mechanism == "XOAUTH2";
+                extensions.authOauthBearer = extensions.authOauthBearer || mechanism == "OAUTHBEARER";
             }
         }
     }
@@ -321,6 +325,82 @@ QByteArray authLoginCommand()
 QByteArray base64Line(QStringView text)
 {
     return base64Of(text) + "\r\n";
+}
+
+// The separator of the OAuth2 client responses, ^A.
+constexpr QChar kSoh(0x01);
+
+QByteArray xoauth2Command(QStringView user, QStringView token)
+{
+    QString response = QStringLiteral("user=");
+    response.append(user).append(kSoh).append(QStringLiteral("auth=Bearer ")).append(token).append(kSoh).append(kSoh);
+    return "AUTH XOAUTH2 " + base64Of(response) + "\r\n";
+}
+
+QByteArray oauthBearerCommand(QStringView user, QStringView host, quint16 port, QStringView token)
+{
+    // The user name is a saslname: "=" and "," would end it early.
+    QString name = user.toString();
+    name.replace(u'=', QStringLiteral("=3D")).replace(u',', QStringLiteral("=2C"));
+    QString response = name.isEmpty() ? QStringLiteral("n,,") : QStringLiteral("n,a=") + name + u',';
+    response.append(kSoh).append(QStringLiteral("host=")).append(host);
+    response.append(kSoh).append(QStringLiteral("port=")).append(QString::number(port));
+    response.append(kSoh).append(QStringLiteral("auth=Bearer ")).append(token).append(kSoh).append(kSoh);
+    return "AUTH OAUTHBEARER " + base64Of(response) + "\r\n";
+}
+
+QByteArray xoauth2ErrorAnswer()
+{
+    return QByteArrayLiteral("\r\n");
+}
+
+QByteArray oauthBearerErrorAnswer()
+{
+    return QByteArrayLiteral("AQ==\r\n");
+}
+
+OAuthChallenge readOAuthChallenge(QByteArrayView reply)
+{
+    OAuthChallenge challenge;
+    challenge.reason = QStringLiteral("The server refused the login with a challenge that could not be read.");
+    if (!reply.startsWith("334 "))
+        return challenge;
+    QByteArrayView encoded = reply.sliced(4);
+    const qsizetype end = encoded.indexOf('\n');
+    if (end >= 0)
+        encoded.truncate(end);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(encoded.trimmed().toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return challenge;
+    const QJsonDocument document = QJsonDocument::fromJson(*decoded);
+    if (!document.isObject())
+        return challenge;
+    const QJsonObject object = document.object();
+    // The values come from the server: kept short and on one line, as they end up in a message to the user.
+    const auto value = [&object](QLatin1String key) {
+        const QJsonValue value = object.value(key);
+        const QString text = value.isDouble() ? QString::number(value.toDouble()) : value.toString();
+        return blankControls(text.left(200)).simplified();
+    };
+    const QString status = value(QLatin1String("status"));
+    const QString scope = value(QLatin1String("scope"));
+    challenge.tokenRejected = status == u"401" || status == u"invalid_token";
+    if (challenge.tokenRejected)
+        challenge.reason = QStringLiteral("The server refused the access token");
+    else if (status == u"insufficient_scope")
+        challenge.reason = QStringLiteral("The access token lacks the permission to send mail");
+    else
+        challenge.reason = QStringLiteral("The server refused the login");
+    QStringList details;
+    if (!status.isEmpty())
+        details.append(QStringLiteral("status ") + status);
+    if (!scope.isEmpty())
+        details.append(QStringLiteral("scope ") + scope);
+    if (!details.isEmpty())
+        challenge.reason += QStringLiteral(" (") + details.join(QStringLiteral("; ")) + u')';
+    challenge.reason += u'.';
+    return challenge;
 }
 
 QStringList splitRecipients(QStringView text)

@@ -92,8 +92,8 @@ QByteArray base64Line(QStringView text);
 // OAuth2 logins carry the access token as a bearer token.
 // "AUTH XOAUTH2 " and the base64 of "user=" user ^A "auth=Bearer " token ^A ^A.
 QByteArray xoauth2Command(QStringView user, QStringView token);
-// "AUTH OAUTHBEARER " and the base64 of the RFC 7628 client response: "n,a=" user (with "=" and "," escaped) ","
-// ^A "host=" host ^A "port=" port ^A "auth=Bearer " token ^A ^A.
+// "AUTH OAUTHBEARER " and the base64 of the RFC 7628 client response: "n,a=" user (with "=" as "=3D" and "," as
+// "=2C") "," ("n,," without a user) ^A "host=" host ^A "port=" port ^A "auth=Bearer " token ^A ^A.
 QByteArray oauthBearerCommand(QStringView user, QStringView host, quint16 port, QStringView token);
 // What the client answers to the error challenge of either mechanism so that the server ends the exchange with its
 // final reply: an empty line for XOAUTH2, the base64 of ^A for OAUTHBEARER.
@@ -101,8 +101,9 @@ QByteArray xoauth2ErrorAnswer();
 QByteArray oauthBearerErrorAnswer();
 // The error a 334 challenge carries after an OAuth2 login was refused: the base64 of a JSON object with "status"
 // ("401", "invalid_token", "insufficient_scope" ...), and perhaps "scope" and "schemes". reason says it in words for
-// the user; tokenRejected is true when the status says the token itself was not good (expired or revoked), which a
-// fresh token may mend.
+// the user, one sentence with the status and scope the server named; tokenRejected is true when the status says the
+// token itself was not good (expired or revoked), which a fresh token may mend. A reply that is not a 334 carrying
+// such an object gives a reason that says the challenge could not be read.
 struct OAuthChallenge {
     QString reason;
     bool tokenRejected = false;

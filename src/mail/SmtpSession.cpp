@@ -70,13 +70,13 @@ void SmtpSession::start()
     const SmtpFields fields = m_fields();
     m_extended = fields.security != SmtpSecurity::None || !store::trimSpaces(fields.user).isEmpty();
     m_peerName = endpoint.host;
-    const quint16 port = endpoint.portText.isEmpty() ? defaultPort(fields.security) : endpoint.port;
+    m_port = endpoint.portText.isEmpty() ? defaultPort(fields.security) : endpoint.port;
     m_step = Step::Greeting;
     m_replyTimer.start(m_replyTimeoutMs);
     if (fields.security == SmtpSecurity::ImplicitTls)
-        m_socket->connectToHostEncrypted(endpoint.host, port, tlsOptions(fields));
+        m_socket->connectToHostEncrypted(endpoint.host, m_port, tlsOptions(fields));
     else
-        m_socket->connectToHost(endpoint.host, port);
+        m_socket->connectToHost(endpoint.host, m_port);
 }
 
 platform::TlsOptions SmtpSession::tlsOptions(const SmtpFields& fields) const
@@ -204,6 +204,26 @@ void SmtpSession::handleExtendedReply(const QByteArray& code, const QByteArray& 
         if (code != "235")
             return serverError();
         return sendMailFrom(fields);
+    case Step::AuthOAuth:
+        if (code == "235")
+            return sendMailFrom(fields);
+        if (code == "334") {
+            m_oauthChallenge = readOAuthChallenge(reply);
+            send(m_oauthBearer ? oauthBearerErrorAnswer() : xoauth2ErrorAnswer());
+            m_step = Step::AuthOAuthRefused;
+            return;
+        }
+        {
+            Result result(Outcome::ServerError, platform::fromCodePage(reply), 0, m_refused);
+            result.tokenRejected = code == "535";
+            return finish(result);
+        }
+    case Step::AuthOAuthRefused: {
+        Result result(Outcome::ServerError, m_oauthChallenge.reason + u'\n' + platform::fromCodePage(reply), 0,
+                      m_refused);
+        result.tokenRejected = m_oauthChallenge.tokenRejected;
+        return finish(result);
+    }
     case Step::AuthLoginUser:
         if (code != "334")
             return serverError();
@@ -259,6 +279,8 @@ void SmtpSession::afterEhlo(const SmtpFields& fields)
     }
     if (store::trimSpaces(fields.user).isEmpty())
         return sendMailFrom(fields);
+    if (fields.login == LoginMethod::OAuth2)
+        return logInWithToken(fields);
     if (!m_socket->isEncrypted())
         return fail(QStringLiteral("The password would cross the network unencrypted, so it was not sent. Choose "
                                    "\"STARTTLS\" or \"SSL/TLS\" under Security, or clear the user name."));
@@ -271,6 +293,26 @@ void SmtpSession::afterEhlo(const SmtpFields& fields)
     } else {
         fail(QStringLiteral("The server offers no login this program can use (AUTH PLAIN or AUTH LOGIN)."));
     }
+}
+
+void SmtpSession::logInWithToken(const SmtpFields& fields)
+{
+    if (!m_socket->isEncrypted())
+        return fail(QStringLiteral("The access token would cross the network unencrypted, so it was not sent. Choose "
+                                   "\"STARTTLS\" or \"SSL/TLS\" under Security, or clear the user name."));
+    if (fields.accessToken.isEmpty())
+        return fail(QStringLiteral("There is no access token for the OAuth2 login, so the login was not tried."));
+    if (m_extensions.authXoauth2) {
+        m_oauthBearer = false;
+        send(xoauth2Command(fields.user, fields.accessToken));
+    } else if (m_extensions.authOauthBearer) {
+        m_oauthBearer = true;
+        send(oauthBearerCommand(fields.user, m_peerName, m_port, fields.accessToken));
+    } else {
+        return fail(
+            QStringLiteral("The server offers no OAuth2 login this program can use (AUTH XOAUTH2 or OAUTHBEARER)."));
+    }
+    m_step = Step::AuthOAuth;
 }
 
 void SmtpSession::sendMailFrom(const SmtpFields& fields)

@@ -33,8 +33,13 @@ struct SmtpFields {
 //   also succeeds with 251.
 // - Otherwise it opens with EHLO, upgrades to TLS with STARTTLS (or speaks TLS from the first byte), says EHLO
 //   again, logs in with AUTH PLAIN or AUTH LOGIN, and expects each step's own success code.
+// - An OAuth2 login sends the access token with AUTH XOAUTH2 when the server offers it, else with AUTH OAUTHBEARER.
+//   A refusal that comes as a 334 challenge is answered as the mechanism asks, and the server's final reply ends the
+//   exchange with the challenge's reason in words before it; tokenRejected tells whether a fresh token may pass,
+//   from the challenge, or, for a refusal with no challenge, when it is 535 (as Microsoft answers an expired token).
 // Any other code ends the exchange, and so does a reply too long to be a server's (see SmtpReplyReader). A
-// password is never sent over an unencrypted connection. Every wait is bounded: no reply within the
+// password or an access token is never sent over an unencrypted connection, and an empty access token is never
+// sent at all. Every wait is bounded: no reply within the
 // reply time-out of the last command (or of the connect) ends the exchange as a socket error. Destroying the session
 // closes the socket without callbacks.
 class SmtpSession : public QObject {
@@ -106,6 +111,8 @@ private:
         AuthLoginUser,
         AuthLoginPassword,
         AuthLoginDone,
+        AuthOAuth,        // AUTH XOAUTH2 or AUTH OAUTHBEARER with the access token
+        AuthOAuthRefused, // the error challenge answered: the server's final reply
         MailFrom,
         RcptTo,
         Data,
@@ -118,6 +125,7 @@ private:
     void handleReply(const QByteArray& reply);
     void handleExtendedReply(const QByteArray& code, const QByteArray& reply, const SmtpFields& fields);
     void afterEhlo(const SmtpFields& fields);
+    void logInWithToken(const SmtpFields& fields);
     void sendMailFrom(const SmtpFields& fields);
     void recipientAnswered(bool accepted, const QByteArray& reply);
     void sendNextRecipient();
@@ -135,6 +143,9 @@ private:
     Step m_step = Step::Greeting;
     bool m_extended = false; // EHLO, TLS or login are in play
     QString m_peerName;
+    quint16 m_port = 0;
+    bool m_oauthBearer = false;      // the OAuth2 login uses OAUTHBEARER, not XOAUTH2
+    OAuthChallenge m_oauthChallenge; // what the server's error challenge said
     SmtpExtensions m_extensions;
     QStringList m_recipients;
     qsizetype m_nextRecipient = 0;

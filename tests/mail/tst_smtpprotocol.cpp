@@ -173,7 +173,11 @@ private slots:
         QTest::newRow("all, mechanisms among others")
             << QByteArray("250-mail.example.org greets you\r\n250-SIZE 1000\r\n250-STARTTLS\r\n"
                           "250-AUTH CRAM-MD5 PLAIN XOAUTH2 LOGIN\r\n250 8BITMIME\r\n")
-            << "tls plain login 8bit";
+            << "tls plain login xoauth2 8bit";
+        QTest::newRow("OAuth2 mechanisms")
+            << QByteArray("250-x\r\n250-AUTH LOGIN oauthbearer XOAUTH2\r\n250 OK\r\n") << "login xoauth2 oauthbearer";
+        QTest::newRow("OAUTHBEARER alone, older form")
+            << QByteArray("250-x\r\n250 AUTH=OAUTHBEARER\r\n") << "oauthbearer";
         QTest::newRow("old AUTH= form, lower case, bare LF")
             << QByteArray("250-x\n250-auth=login\n250-starttls\n250 8bitmime\n") << "tls login 8bit";
         QTest::newRow("keywords must match whole")
@@ -187,6 +191,7 @@ private slots:
         QFETCH(QByteArray, reply);
         const SmtpExtensions found = parseEhloReply(reply);
         QTEST(QStringList({found.startTls ? "tls" : "", found.authPlain ? "plain" : "", found.authLogin ? "login" : "",
+                           found.authXoauth2 ? "xoauth2" : "", found.authOauthBearer ? "oauthbearer" : "",
                            found.eightBitMime ? "8bit" : ""})
                   .join(u' ')
                   .simplified(),
@@ -205,6 +210,73 @@ private slots:
         QCOMPARE(mailFromCommand(u" joe@example.org ", true),
                  QByteArray("MAIL FROM:<joe@example.org> BODY=8BITMIME\r\n"));
         QCOMPARE(mailFromCommand(u" joe@example.org ", false), mailFromCommand(u" joe@example.org "));
+    }
+
+    // The client responses of both OAuth2 mechanisms, byte for byte, and the user name as an escaped saslname.
+    void oauthLoginCommands()
+    {
+        QCOMPARE(xoauth2Command(u"me@example.org", u"ya29.tok"),
+                 QByteArray("AUTH XOAUTH2 dXNlcj1tZUBleGFtcGxlLm9yZwFhdXRoPUJlYXJlciB5YTI5LnRvawEB\r\n"));
+        QCOMPARE(
+            oauthBearerCommand(u"me@example.org", u"smtp.example.org", 587, u"ya29.tok"),
+            QByteArray("AUTH OAUTHBEARER bixhPW1lQGV4YW1wbGUub3JnLAFob3N0PXNtdHAuZXhhbXBsZS5vcmcBcG9ydD01ODcBYXV0aD1"
+                       "CZWFyZXIgeWEyOS50b2sBAQ==\r\n"));
+        const auto response = [](const QByteArray& command) {
+            return QByteArray::fromBase64(command.sliced(command.indexOf(' ', 5) + 1).chopped(2));
+        };
+        QCOMPARE(response(oauthBearerCommand(u"a=b,c", u"h", 465, u"t")),
+                 QByteArray("n,a=a=3Db=2Cc,\x01host=h\x01port=465\x01"
+                            "auth=Bearer t\x01\x01"));
+        QCOMPARE(response(oauthBearerCommand(u"", u"h", 25, u"t")), QByteArray("n,,\x01host=h\x01port=25\x01"
+                                                                               "auth=Bearer t\x01\x01"));
+        QCOMPARE(response(xoauth2Command(u"j\u00F6rg", u"t")), QByteArray("user=j\xC3\xB6rg\x01"
+                                                                          "auth=Bearer t\x01\x01"));
+        QCOMPARE(xoauth2ErrorAnswer(), QByteArray("\r\n"));
+        QCOMPARE(QByteArray::fromBase64(oauthBearerErrorAnswer().chopped(2)), QByteArray("\x01"));
+        QVERIFY(oauthBearerErrorAnswer().endsWith("\r\n"));
+    }
+
+    // The error challenge of a refused token, read into words; whatever the server sends, it is read without harm.
+    void oauthChallenge_isReadIntoWords_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("tokenRejected");
+        QTest::newRow("Google, expired token")
+            << QByteArray(
+                   "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIG1hYyIsInNjb3BlIjoiaHR0cHM6Ly9tYWlsLmdvb2dsZS5j"
+                   "b20vIn0K\r\n")
+            << "The server refused the access token (status 401; scope https://mail.google.com/)." << true;
+        QTest::newRow("RFC 7628 invalid_token")
+            << QByteArray(
+                   "334 eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIiwic2NvcGUiOiJleGFtcGxlX3Njb3BlIiwib3BlbmlkLWNvbmZpZ3VyYXRp"
+                   "b24iOiJodHRwczovL2V4YW1wbGUuY29tLy53ZWxsLWtub3duL29wZW5pZC1jb25maWd1cmF0aW9uIn0=\r\n")
+            << "The server refused the access token (status invalid_token; scope example_scope)." << true;
+        QTest::newRow("insufficient scope")
+            << QByteArray("334 eyJzdGF0dXMiOiJpbnN1ZmZpY2llbnRfc2NvcGUiLCJzY29wZSI6IlNNVFAuU2VuZCJ9\r\n")
+            << "The access token lacks the permission to send mail (status insufficient_scope; scope SMTP.Send)."
+            << false;
+        QTest::newRow("another status, numbers as JSON numbers")
+            << QByteArray("334 ") + QByteArray(R"({"status":400})").toBase64() + "\r\n"
+            << "The server refused the login (status 400)." << false;
+        QTest::newRow("control characters blanked")
+            << QByteArray("334 eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIiwic2NvcGUiOiJhB2IifQ==\r\n")
+            << "The server refused the access token (status invalid_token; scope a b)." << true;
+        const QString unreadable = "The server refused the login with a challenge that could not be read.";
+        QTest::newRow("garbage base64") << QByteArray("334 eyJz*dGF0dXM?\r\n") << unreadable << false;
+        QTest::newRow("empty challenge") << QByteArray("334 \r\n") << unreadable << false;
+        QTest::newRow("JSON that is not an object") << QByteArray("334 WyI0MDEiXQ==\r\n") << unreadable << false;
+        QTest::newRow("base64 of binary")
+            << QByteArray("334 ") + QByteArray("\xFF\x00{\"status\"", 10).toBase64() + "\r\n"
+            << unreadable << false;
+        QTest::newRow("not a challenge") << QByteArray("535 5.7.8 no\r\n") << unreadable << false;
+    }
+    void oauthChallenge_isReadIntoWords()
+    {
+        QFETCH(QByteArray, reply);
+        const OAuthChallenge challenge = readOAuthChallenge(reply);
+        QTEST(challenge.reason, "reason");
+        QTEST(challenge.tokenRejected, "tokenRejected");
     }
 
     void recipientText_isSplitIntoAddresses_data()
