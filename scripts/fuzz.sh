@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash scripts/ensure-packages.sh clang-15 libfuzzer-15-dev llvm-15 cmake ninja-build qt6-base-dev libgl-dev \
-    qtkeychain-qt6-dev qt6-httpserver-dev qt6-websockets-dev
+    qtkeychain-qt6-dev qt6-httpserver-dev qt6-websockets-dev qt6-networkauth-dev
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-packages.sh g++ cmake ninja-build qt6-base-dev qt6-qpa-plugins libgl-dev \
-    qt6-charts-dev libqt6opengl6-dev qt6-httpserver-dev qt6-websockets-dev prometheus \
+    qt6-charts-dev libqt6opengl6-dev qt6-httpserver-dev qt6-websockets-dev qt6-networkauth-dev prometheus \
     iproute2 nftables python3 python3-aiosmtpd iputils-ping procps openssl \
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-x11 postfix sasl2-bin libsasl2-modules \
     libqt6svg6 desktop-file-utils appstream \

@@ -13,4 +13,9 @@ platform::DesktopShell::OpenResult QtDesktopShell::openDocument(const QString& p
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? OpenResult::Opened : OpenResult::Failed;
 }
 
+bool QtDesktopShell::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
 } // namespace sondrel::app

@@ -133,7 +133,7 @@ private slots:
         control_post(sink, "/control/expire");
         const int refreshes = stats(sink).value("refreshGrants").toInt();
         notify();
-        QTRY_COMPARE_WITH_TIMEOUT(sink.messages().size(), 3, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(sink.messages().size() == 3, qPrintable(notifications.lastError()), kWaitMs);
         QCOMPARE(stats(sink).value("refreshGrants").toInt(), refreshes + 1);
 
         control_post(sink, "/control/revoke");
