@@ -4,11 +4,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace sondrel::platform {
 
@@ -58,6 +60,11 @@ public:
     // maxOutput bytes is killed and fails.
     virtual std::unique_ptr<PendingOperation> runCommand(const QString& commandLine, int timeoutMs, qsizetype maxOutput,
                                                          CommandDone done) = 0;
+
+    // The words of a command line as a POSIX shell splits them, with nothing expanded: blanks separate words,
+    // '...' keeps everything literally, "..." keeps everything but a backslash before " \ $ or `, and a backslash
+    // elsewhere keeps the next character. Nothing, with error set, for a quote left open.
+    static std::optional<QStringList> splitCommandLine(const QString& commandLine, QString* error);
 
     // The real transport; it holds no state of its own, so every caller may share it.
     static OAuthTransport& system();

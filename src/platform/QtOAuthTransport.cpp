@@ -112,11 +112,15 @@ public:
         : m_done(std::move(done))
         , m_maxOutput(maxOutput)
     {
-        const QStringList words = QProcess::splitCommand(commandLine);
-        if (words.isEmpty()) {
-            QTimer::singleShot(0, this, [this] { fail(QStringLiteral("The token command is empty.")); });
+        QString problem;
+        const std::optional<QStringList> split = OAuthTransport::splitCommandLine(commandLine, &problem);
+        if (!split || split->isEmpty()) {
+            problem = split ? QStringLiteral("The token command is empty.")
+                            : QStringLiteral("The token command cannot be read: %1.").arg(problem);
+            QTimer::singleShot(0, this, [this, problem] { fail(problem); });
             return;
         }
+        const QStringList& words = *split;
         m_program = words.first();
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, [this, timeoutMs] {
@@ -213,6 +217,56 @@ public:
 };
 
 } // namespace
+
+std::optional<QStringList> OAuthTransport::splitCommandLine(const QString& commandLine, QString* error)
+{
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    for (qsizetype i = 0; i < commandLine.size(); ++i) {
+        const QChar c = commandLine[i];
+        if (c == u' ' || c == u'\t' || c == u'\n') {
+            if (inWord)
+                words.append(std::exchange(word, QString()));
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == u'\\') {
+            if (++i < commandLine.size())
+                word += commandLine[i];
+        } else if (c == u'\'') {
+            const qsizetype end = commandLine.indexOf(u'\'', i + 1);
+            if (end < 0) {
+                if (error)
+                    *error = QStringLiteral("a ' is not closed");
+                return std::nullopt;
+            }
+            word += QStringView(commandLine).sliced(i + 1, end - i - 1);
+            i = end;
+        } else if (c == u'"') {
+            for (++i;; ++i) {
+                if (i >= commandLine.size()) {
+                    if (error)
+                        *error = QStringLiteral("a \" is not closed");
+                    return std::nullopt;
+                }
+                const QChar inner = commandLine[i];
+                if (inner == u'"')
+                    break;
+                if (inner == u'\\' && i + 1 < commandLine.size() && QStringView(u"\"\\$`").contains(commandLine[i + 1]))
+                    word += commandLine[++i];
+                else
+                    word += inner;
+            }
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words.append(word);
+    return words;
+}
 
 OAuthTransport& OAuthTransport::system()
 {
