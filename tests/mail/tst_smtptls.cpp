@@ -111,18 +111,28 @@ private slots:
             QVERIFY2(result.text.startsWith("535"), qPrintable(result.text));
     }
 
-    // With no encryption chosen, a password is never sent, even to a server that offers a login.
-    void passwordOverPlainConnection_isNeverSent()
+    // With no encryption chosen, neither a password nor an access token is sent, even to a server that offers
+    // a login for it.
+    void secretOverPlainConnection_isNeverSent_data()
     {
+        QTest::addColumn<int>("login");
+        QTest::newRow("password") << int(LoginMethod::Password);
+        QTest::newRow("access token") << int(LoginMethod::OAuth2);
+    }
+    void secretOverPlainConnection_isNeverSent()
+    {
+        QFETCH(int, login);
         test::FakeSmtpServer server(
-            {{"220 ready\r\n"}, {"250-plain.test\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n"}});
+            {{"220 ready\r\n"}, {"250-plain.test\r\n250-AUTH PLAIN LOGIN XOAUTH2 OAUTHBEARER\r\n250 8BITMIME\r\n"}});
         platform::QtTcpSocketFactory sockets;
         test::FakeClock clock;
         SmtpFields fields;
         fields.host = server.address();
         fields.message = {"Watcher", "me@example.org", "Ops", "ops@example.org", "Site down", "Body"};
         fields.user = QStringLiteral("me");
+        fields.login = LoginMethod(login);
         fields.password = QStringLiteral("secret");
+        fields.accessToken = QStringLiteral("secret");
         SmtpSession session(sockets, clock, [&] { return fields; });
         QSignalSpy finished(&session, &SmtpSession::finished);
         session.start();
