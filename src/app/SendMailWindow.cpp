@@ -213,10 +213,10 @@ void SendMailWindow::Form_Load()
             QStringLiteral("The e-mail settings could not be read from %1: %2").arg(securityFile.path(), error),
             platform::applicationTitle(), platform::MessageIcon::Exclamation);
     }
-    cboSecurity->setCurrentIndex(int(security.value_or(MailSecurity{}).security));
-    txtUser->setText(security.value_or(MailSecurity{}).user);
-    txtGroupSeconds->setText(QString::number(security.value_or(MailSecurity{}).groupSeconds));
     const MailSecurity kept = security.value_or(MailSecurity{});
+    cboSecurity->setCurrentIndex(int(kept.security));
+    txtUser->setText(kept.user);
+    txtGroupSeconds->setText(QString::number(kept.groupSeconds));
     cboLogin->setCurrentIndex(int(kept.login));
     cboProvider->setCurrentIndex(int(kept.oauth.provider));
     txtClientId->setText(kept.oauth.clientId);

@@ -8,15 +8,14 @@
 
 namespace sondrel::core {
 
-// Sets up every delivery of the notification services alike: the same reply time-out, and the login password
-// read from the vault when each attempt starts, from wherever the e-mail window kept it. An OAuth2 login gets
-// its access token instead, with the OAuth2 settings of programFolder's security file as they stand then; a
-// token the server refuses is renewed once.
 // Starts delivery once login's access token is at hand, handing each token to receive before the exchange that
 // uses it; a token the server refuses is renewed once. Without a token the attempt ends as NoAccessToken.
 void startWithAccessToken(AccessTokens& tokens, const AccessTokens::Login& login, MailDelivery* delivery,
                           std::function<void(const QString& accessToken)> receive);
 
+// Sets up every delivery of the notification services alike: the same reply time-out, and the login password
+// read from the vault when each attempt starts, from wherever the e-mail window kept it. An OAuth2 login gets
+// its access token instead, with the OAuth2 settings of programFolder's security file as they stand then.
 class DeliveryStarter {
 public:
     DeliveryStarter(platform::Services services, PasswordVault& passwords, QString programFolder);

@@ -23,17 +23,19 @@ QString SmtpSink::start(double replyDelaySeconds, const QStringList& options)
         options;
     m_server.start(QStringLiteral("/usr/bin/python3"), arguments);
     QSignalSpy output(&m_server, &QProcess::readyReadStandardOutput);
-    for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
-        output.wait(100);
-    if (!m_server.canReadLine())
+    // The server prints each port it listens on as a line of its own; ten seconds at most for each.
+    const auto awaitLine = [&] {
+        for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
+            output.wait(100);
+        return m_server.canReadLine();
+    };
+    if (!awaitLine())
         return QStringLiteral("no loopback SMTP server (needs /usr/bin/python3 with aiosmtpd): ") +
                QString::fromLocal8Bit(m_server.readAllStandardError());
     m_host = QStringLiteral("127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
     if (!options.contains(QStringLiteral("--oauth-issuer")))
         return {};
-    for (int turn = 0; turn < 100 && !m_server.canReadLine() && m_server.state() != QProcess::NotRunning; ++turn)
-        output.wait(100);
-    if (!m_server.canReadLine())
+    if (!awaitLine())
         return QStringLiteral("the authorization server beside the SMTP server did not start: ") +
                QString::fromLocal8Bit(m_server.readAllStandardError());
     m_issuer = QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(m_server.readLine().trimmed());
